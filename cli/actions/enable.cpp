@@ -1,0 +1,50 @@
+#include <cstdlib>
+#include <unistd.h>
+
+#include "cli/actions/actions.h"
+#include "cli/actions/shared.h"
+#include "cli/messages.h"
+#include "preload/decisions.h"
+#include "preload/locations.h"
+#include "preload/store.h"
+
+int ombrex_cli_action_enable() {
+    const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
+    ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
+    if (access(libraryPath, F_OK) != 0) {
+        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
+        ombrex_cli_fatal("File not found");
+    }
+    if (access(libraryPath, R_OK) != 0) {
+        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
+        ombrex_cli_fatal("File not readable");
+    }
+
+    PreloadContent content = ombrex_cli_readLdSoPreload();
+    EnablePlan plan = ombrex_cli_planEnable(content.text, libraryPath);
+    switch (plan.outcome) {
+    case EnableOutcome::AlreadyEnabled:
+        std::free(content.text);
+        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
+        ombrex_cli_printDiagValue("Search string", libraryPath);
+        ombrex_cli_printNotice("Ombrex is already enabled in /etc/ld.so.preload.");
+        return 0;
+    case EnableOutcome::AnotherInstance:
+        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
+        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_fatal("Another Ombrex instance encountered.");
+    case EnableOutcome::NoMemory:
+        ombrex_cli_failNewContentAllocation();
+    case EnableOutcome::Write:
+        break;
+    }
+
+    ombrex_cli_refuseRewriteWithNul(content);
+    ombrex_cli_writeLdSoPreload(plan.newContent);
+    ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
+    ombrex_cli_printDiagValue("Ombrex library path", libraryPath);
+    ombrex_cli_printLine("SUCCESS: Ombrex has been enabled.");
+    std::free(content.text);
+    std::free(plan.newContent);
+    return 0;
+}

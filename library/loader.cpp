@@ -1,0 +1,32 @@
+#include "library/loader.h"
+
+#include <dlfcn.h>
+
+#include "cli/messages.h"
+#include "preload/locations.h"
+
+const char* libraryPathInUse = nullptr;
+void* libraryHandle = nullptr;
+
+void ombrex_cli_loadLibrary() {
+    const char* path = ombrex_cli_getReadableLibOmbrexSoPath();
+    libraryPathInUse = path;
+    libraryHandle = dlopen(path, RTLD_LAZY);
+    // Fetched whatever the outcome, which also clears any older error text.
+    const char* error = dlerror();
+    if (libraryHandle == nullptr) {
+        ombrex_cli_printErrorValue("Dynamic linker error message", error != nullptr ? error : "");
+        ombrex_cli_fatal("Unable to load shared library");
+    }
+}
+
+void* ombrex_cli_getSymbol(const char* name) {
+    void* address = dlsym(libraryHandle, name);
+    // A symbol may legitimately be null: only the error text tells failure.
+    const char* error = dlerror();
+    if (error != nullptr) {
+        ombrex_cli_printDiagValue("libombrex.so path", libraryPathInUse);
+        ombrex_cli_fatal(error);
+    }
+    return address;
+}

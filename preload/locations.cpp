@@ -1,0 +1,53 @@
+#include "preload/locations.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/messages.h"
+
+#ifndef OMBREX_DEFAULT_LIBRARY_PATH
+#define OMBREX_DEFAULT_LIBRARY_PATH "/usr/local/lib/libombrex.so"
+#endif
+
+namespace {
+
+// A variable that is present counts as an override even when its value is empty; the
+// warning is written on every resolution.
+const char* resolve(const char* variable, const char* builtIn, const char* warningLabel) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr) {
+        return builtIn;
+    }
+    ombrex_cli_printWarningValue(warningLabel, value);
+    return value;
+}
+
+} // namespace
+
+const char* ombrex_cli_getLdSoPreloadPath() {
+    return resolve(OMBREX_LD_SO_PRELOAD_OVERRIDE, OMBREX_LD_SO_PRELOAD_PATH,
+                   "Using non-standard path to ld.so.preload");
+}
+
+const char* ombrex_cli_getLibOmbrexSoPath() {
+    return resolve(OMBREX_LIBOMBREX_SO_OVERRIDE, OMBREX_DEFAULT_LIBRARY_PATH,
+                   "Using non-default path to libombrex.so");
+}
+
+const char* ombrex_cli_getReadableLibOmbrexSoPath() {
+    const char* path = ombrex_cli_getLibOmbrexSoPath();
+    if (access(path, R_OK) != 0) {
+        ombrex_cli_printDiagValue("libombrex.so path", path);
+        ombrex_cli_fatal("Unable to access libombrex.so file");
+    }
+    return path;
+}
+
+void ombrex_cli_warnIfLibraryWritableByOthers(const char* libraryPath) {
+    struct stat info {};
+    if (stat(libraryPath, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        ombrex_cli_printWarningValue("libombrex.so file is writable by group or others",
+                                     libraryPath);
+    }
+}

@@ -1,0 +1,358 @@
+#include "preload/store.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "cli/messages.h"
+#include "preload/locations.h"
+
+const char* ldSoPreloadPathInUse = nullptr;
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* block) const {
+        std::free(block);
+    }
+};
+using HeapText = std::unique_ptr<char, FreeDeleter>;
+
+// A descriptor that is closed on every path that returns; close() reports the result of
+// the one close whose failure matters.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const {
+        return fd_;
+    }
+    bool valid() const {
+        return fd_ >= 0;
+    }
+    int close() {
+        int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+  private:
+    int fd_;
+};
+
+void printPathAndErrno(const char* path, int savedErrno) {
+    ombrex_cli_printDiagValue("ld.so.preload path", path);
+    ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
+}
+
+[[noreturn]] void failOpenForWriting(const char* path, int savedErrno) {
+    printPathAndErrno(path, savedErrno);
+    ombrex_cli_fatal("Unable to open file for writing (missing sudo, maybe?).");
+}
+
+[[noreturn]] void failWriting(const char* path, int savedErrno) {
+    printPathAndErrno(path, savedErrno);
+    ombrex_cli_fatal("Unable to write to file.");
+}
+
+[[noreturn]] void failAllocation(const char* path) {
+    printPathAndErrno(path, errno);
+    ombrex_cli_fatal("Unable to malloc() for reading the file content.");
+}
+
+HeapText duplicate(const char* text, size_t length) {
+    HeapText copy(static_cast<char*>(std::malloc(length + 1)));
+    if (copy) {
+        std::memcpy(copy.get(), text, length);
+        copy.get()[length] = '\0';
+    }
+    return copy;
+}
+
+// Length of the directory part of path, without its final slash; 0 when there is none.
+size_t directoryLength(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        return 0;
+    }
+    return slash == path ? 1 : static_cast<size_t>(slash - path);
+}
+
+HeapText joinPath(const char* directory, size_t directoryLen, const char* name) {
+    size_t nameLength = std::strlen(name);
+    HeapText joined(static_cast<char*>(std::malloc(directoryLen + 1 + nameLength + 1)));
+    if (joined) {
+        std::memcpy(joined.get(), directory, directoryLen);
+        size_t at = directoryLen;
+        if (directoryLen == 0 || directory[directoryLen - 1] != '/') {
+            joined.get()[at++] = '/';
+        }
+        std::memcpy(joined.get() + at, name, nameLength + 1);
+    }
+    return joined;
+}
+
+// Follows symbolic links in the last component, so that a linked preload file stays a link
+// and its target is replaced. The target need not exist. Null with errno set on failure.
+HeapText resolveFinalLinks(const char* path) {
+    HeapText current = duplicate(path, std::strlen(path));
+    for (int hops = 0; current && hops < 40; ++hops) {
+        char target[PATH_MAX];
+        ssize_t length = readlink(current.get(), target, sizeof target - 1);
+        if (length < 0) {
+            // Not a link (or nothing there): this is the file to replace.
+            return current;
+        }
+        target[length] = '\0';
+        if (target[0] == '/') {
+            current = duplicate(target, static_cast<size_t>(length));
+        } else {
+            size_t dirLen = directoryLength(current.get());
+            current = dirLen == 0 ? duplicate(target, static_cast<size_t>(length))
+                                  : joinPath(current.get(), dirLen, target);
+        }
+    }
+    if (current) {
+        errno = ELOOP;
+    }
+    return nullptr;
+}
+
+bool writeAll(int fd, const char* content, size_t length) {
+    while (length > 0) {
+        ssize_t written = ::write(fd, content, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        content += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Gives the new file the old one's extended attributes (security labels, ACLs).
+bool copyExtendedAttributes(int from, int to) {
+    ssize_t listSize = flistxattr(from, nullptr, 0);
+    if (listSize < 0) {
+        return errno == ENOTSUP;
+    }
+    if (listSize == 0) {
+        return true;
+    }
+    HeapText names(static_cast<char*>(std::malloc(static_cast<size_t>(listSize))));
+    if (!names) {
+        return false;
+    }
+    listSize = flistxattr(from, names.get(), static_cast<size_t>(listSize));
+    if (listSize < 0) {
+        return false;
+    }
+    for (const char* name = names.get(); name < names.get() + listSize;
+         name += std::strlen(name) + 1) {
+        ssize_t valueSize = fgetxattr(from, name, nullptr, 0);
+        if (valueSize < 0) {
+            return false;
+        }
+        HeapText value(static_cast<char*>(std::malloc(static_cast<size_t>(valueSize) + 1)));
+        if (!value) {
+            return false;
+        }
+        valueSize = fgetxattr(from, name, value.get(), static_cast<size_t>(valueSize));
+        if (valueSize < 0 ||
+            fsetxattr(to, name, value.get(), static_cast<size_t>(valueSize), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class Replacement { Done, WriteInPlace };
+
+// Writes the content to a new file beside target and renames it over target. existing is
+// the open target when there is one; when the new file cannot be given its owner or
+// attributes, the caller writes in place instead.
+Replacement replaceAtomically(const char* path, const char* target, const char* content,
+                              size_t length, const FileDescriptor* existing,
+                              const struct stat* existingInfo) {
+    size_t dirLen = directoryLength(target);
+    const char* lastSlash = std::strrchr(target, '/');
+    const char* baseName = lastSlash != nullptr ? lastSlash + 1 : target;
+    size_t baseLength = std::strlen(baseName);
+    // "<dir>/.<name>.XXXXXX": hidden, and in the same file system as target.
+    HeapText nameTemplate(static_cast<char*>(std::malloc(baseLength + 9)));
+    if (!nameTemplate) {
+        failOpenForWriting(path, errno);
+    }
+    std::snprintf(nameTemplate.get(), baseLength + 9, ".%s.XXXXXX", baseName);
+    HeapText tempPath = dirLen == 0 ? duplicate(nameTemplate.get(), baseLength + 8)
+                                    : joinPath(target, dirLen, nameTemplate.get());
+    HeapText directory = dirLen == 0 ? duplicate(".", 1) : duplicate(target, dirLen);
+    if (!tempPath || !directory) {
+        failOpenForWriting(path, errno);
+    }
+
+    FileDescriptor temp(mkostemp(tempPath.get(), O_CLOEXEC));
+    if (!temp.valid()) {
+        int savedErrno = errno;
+        if (existing != nullptr && (savedErrno == EACCES || savedErrno == EPERM)) {
+            return Replacement::WriteInPlace;
+        }
+        failOpenForWriting(path, savedErrno);
+    }
+
+    if (existing != nullptr) {
+        bool kept = fchown(temp.get(), existingInfo->st_uid, existingInfo->st_gid) == 0 &&
+                    copyExtendedAttributes(existing->get(), temp.get()) &&
+                    fchmod(temp.get(), existingInfo->st_mode & 07777) == 0;
+        if (!kept) {
+            unlink(tempPath.get());
+            return Replacement::WriteInPlace;
+        }
+    } else if (fchmod(temp.get(), 0644) != 0) {
+        // Every user's programs must be able to read a new preload file, whatever the umask.
+        int savedErrno = errno;
+        unlink(tempPath.get());
+        failWriting(path, savedErrno);
+    }
+
+    if (!writeAll(temp.get(), content, length) || fsync(temp.get()) != 0 || temp.close() != 0 ||
+        rename(tempPath.get(), target) != 0) {
+        int savedErrno = errno;
+        unlink(tempPath.get());
+        failWriting(path, savedErrno);
+    }
+
+    // The rename is durable only once the directory is on disk too.
+    FileDescriptor directoryFd(open(directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directoryFd.valid() ||
+        (fsync(directoryFd.get()) != 0 && errno != EINVAL && errno != ENOTSUP)) {
+        failWriting(path, errno);
+    }
+    return Replacement::Done;
+}
+
+// The fallback for files that cannot be replaced: devices, FIFOs, and files whose directory
+// is not writable or whose owner cannot be kept. Every error is still caught.
+void writeInPlace(const char* path, FileDescriptor& fd, bool regular, const char* content,
+                  size_t length) {
+    if (regular && ftruncate(fd.get(), 0) != 0) {
+        failWriting(path, errno);
+    }
+    if (!writeAll(fd.get(), content, length) || (regular && fsync(fd.get()) != 0) ||
+        fd.close() != 0) {
+        failWriting(path, errno);
+    }
+}
+
+} // namespace
+
+bool ombrex_cli_containsNul(const PreloadContent& content) {
+    return std::strlen(content.text) != content.size;
+}
+
+PreloadContent ombrex_cli_readLdSoPreload() {
+    const char* path = ombrex_cli_getLdSoPreloadPath();
+    FILE* fh = std::fopen(path, "re");
+    if (fh == nullptr) {
+        if (errno == ENOENT) {
+            // A missing preload file is an empty list.
+            char* empty = static_cast<char*>(std::malloc(1));
+            if (empty == nullptr) {
+                failAllocation(path);
+            }
+            empty[0] = '\0';
+            ldSoPreloadPathInUse = path;
+            return {empty, 0};
+        }
+        printPathAndErrno(path, errno);
+        ombrex_cli_fatal("Unable to read ld.so.preload file.");
+    }
+    if (std::fseek(fh, 0, SEEK_END) != 0) {
+        int savedErrno = errno;
+        ombrex_cli_printDiagValue("ld.so.preload path", path);
+        ombrex_cli_printDiagValue("function called", "fseek(fh, 0, SEEK_END)");
+        ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
+        ombrex_cli_fatal("Unable to determine the size of the ld.so.preload file.");
+    }
+    long position = std::ftell(fh);
+    if (position < 0) {
+        int savedErrno = errno;
+        ombrex_cli_printDiagValue("ld.so.preload path", path);
+        ombrex_cli_printDiagValue("function called", "ftell(fh)");
+        ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
+        ombrex_cli_fatal("Unable to determine the size of the ld.so.preload file.");
+    }
+    // Refused before anything is allocated: a size that does not fit a signed 32-bit count
+    // would be misread, and a later rewrite would destroy the file.
+    if (position >= INT32_MAX) {
+        ombrex_cli_printDiagValue("ld.so.preload path", path);
+        ombrex_cli_fatal("Unable to read the ld.so.preload file: it is too large.");
+    }
+    size_t size = static_cast<size_t>(position);
+    std::fseek(fh, 0, SEEK_SET);
+    char* text = static_cast<char*>(std::malloc(size + 1));
+    if (text == nullptr) {
+        failAllocation(path);
+    }
+    if (size != 0 && std::fread(text, 1, size, fh) != size) {
+        ombrex_cli_printDiagValue("ld.so.preload path", path);
+        ombrex_cli_fatal("Unable to read the whole content of the file.");
+    }
+    text[size] = '\0';
+    std::fclose(fh);
+    ldSoPreloadPathInUse = path;
+    return {text, size};
+}
+
+void ombrex_cli_writeLdSoPreload(const char* content) {
+    const char* path = ombrex_cli_getLdSoPreloadPath();
+    size_t length = std::strlen(content);
+    // An empty path names neither a file nor a directory to put a new file in.
+    if (*path == '\0') {
+        failOpenForWriting(path, ENOENT);
+    }
+    HeapText target = resolveFinalLinks(path);
+    if (!target) {
+        failOpenForWriting(path, errno);
+    }
+
+    struct stat info {};
+    if (stat(target.get(), &info) != 0) {
+        if (errno != ENOENT) {
+            failOpenForWriting(path, errno);
+        }
+        replaceAtomically(path, target.get(), content, length, nullptr, nullptr);
+        return;
+    }
+
+    bool regular = S_ISREG(info.st_mode);
+    // A device or FIFO is never replaced; it is opened the way it always was, read-write,
+    // and without blocking on a FIFO that nobody reads.
+    int flags = regular ? O_WRONLY : O_RDWR | O_NONBLOCK;
+    FileDescriptor existing(open(target.get(), flags | O_CLOEXEC | O_NOCTTY));
+    if (!existing.valid()) {
+        failOpenForWriting(path, errno);
+    }
+    if (regular && replaceAtomically(path, target.get(), content, length, &existing, &info) ==
+                       Replacement::Done) {
+        return;
+    }
+    writeInPlace(path, existing, regular, content, length);
+}

@@ -1,0 +1,87 @@
+#include "preload/text.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "preload/locations.h"
+
+namespace {
+
+// Occurrences of needle in [from, end): memmem works on the known length, so every search
+// continues where the last one stopped and no byte is scanned twice.
+const char* findFrom(const char* from, const char* end, const char* needle, size_t needleLength) {
+    return static_cast<const char*>(
+        memmem(from, static_cast<size_t>(end - from), needle, needleLength));
+}
+
+} // namespace
+
+int32_t ombrex_cli_lineLength(const char* text) {
+    const char* lineEnd = std::strchr(text, '\n');
+    size_t length = lineEnd != nullptr ? static_cast<size_t>(lineEnd - text) : std::strlen(text);
+    return static_cast<int32_t>(length);
+}
+
+char* ombrex_cli_copyLine(const char* text) {
+    size_t length = static_cast<size_t>(ombrex_cli_lineLength(text));
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+const char* ombrex_cli_findEntry(const char* text, const char* path) {
+    size_t pathLength = std::strlen(path);
+    if (pathLength == 0) {
+        return nullptr;
+    }
+    const char* end = text + std::strlen(text);
+    for (const char* at = findFrom(text, end, path, pathLength); at != nullptr;
+         at = findFrom(at + pathLength, end, path, pathLength)) {
+        if (at == text || at[-1] == '\n') {
+            char after = at[pathLength];
+            if (after == '\0' || after == '\t' || after == '\n' || after == ' ' || after == '#') {
+                return at;
+            }
+        }
+    }
+    return nullptr;
+}
+
+const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle) {
+    size_t needleLength = std::strlen(needle);
+    if (needleLength == 0) {
+        return nullptr;
+    }
+    const char* end = text + std::strlen(text);
+    // Each occurrence belongs to the line after the last LF at or before it. That LF is
+    // tracked as the search moves forward instead of walking back from every occurrence,
+    // which would be quadratic on a long comment line full of the needle.
+    const char* lineStart = text;
+    const char* scannedUpTo = text;
+    for (const char* at = findFrom(text, end, needle, needleLength); at != nullptr;
+         at = findFrom(at + needleLength, end, needle, needleLength)) {
+        // The occurrence's own first byte counts as well.
+        const void* lastLf = memrchr(scannedUpTo, '\n', static_cast<size_t>(at + 1 - scannedUpTo));
+        if (lastLf != nullptr) {
+            lineStart = static_cast<const char*>(lastLf) + 1;
+        }
+        scannedUpTo = at + 1;
+        if (*lineStart != '#') {
+            return lineStart;
+        }
+    }
+    return nullptr;
+}
+
+bool ombrex_cli_hasDuplicateReference(const char* text) {
+    const char* first = ombrex_cli_findUncommentedLine(text, OMBREX_LIBRARY_FILE_NAME);
+    if (first == nullptr) {
+        return false;
+    }
+    const char* rest = first + ombrex_cli_lineLength(first);
+    return ombrex_cli_findUncommentedLine(rest, OMBREX_LIBRARY_FILE_NAME) != nullptr;
+}
