@@ -1,0 +1,84 @@
+// Runs a program with a chosen environment and captures what it writes, for black-box tests.
+#ifndef OMBREX_TESTS_SUPPORT_RUN_H
+#define OMBREX_TESTS_SUPPORT_RUN_H
+
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace ombrex::test {
+
+using Environment = std::map<std::string, std::string>;
+
+struct RunOptions {
+    // The whole environment of the child: nothing is inherited.
+    Environment environment;
+    std::string workingDirectory;
+    // Run as this user and group (the caller must be root), e.g. to test permissions.
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
+    std::optional<mode_t> umask;
+    bool closeStdout = false;
+};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    // The exit status, or 128 plus the signal number when a signal ended the child.
+    int status = -1;
+};
+
+RunResult run(const std::string& program, const std::vector<std::string>& arguments,
+              const RunOptions& options = {});
+
+// The built ombrexctl.
+const std::string& toolPath();
+
+RunResult runTool(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// A fresh directory, removed with its content when the object goes.
+class ScratchDirectory {
+  public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::string& path() const {
+        return path_;
+    }
+    std::string operator/(const std::string& name) const {
+        return path_ + "/" + name;
+    }
+
+  private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+bool fileExists(const std::string& path);
+
+// The user "nobody" for tests that must not run as root.
+inline constexpr uid_t kUnprivilegedUid = 65534;
+inline constexpr gid_t kUnprivilegedGid = 65534;
+
+// True when the tests run as root; outside CI root-only tests skip, under CI=true they fail.
+bool runningAsRoot();
+bool runningInCi();
+
+} // namespace ombrex::test
+
+// Skips (or, under CI=true, fails) a test that needs root.
+#define OMBREX_REQUIRE_ROOT()                                                                      \
+    do {                                                                                           \
+        if (!::ombrex::test::runningAsRoot()) {                                                    \
+            if (::ombrex::test::runningInCi()) {                                                   \
+                FAIL() << "this test needs root, and CI=true forbids skipping it";                 \
+            }                                                                                      \
+            GTEST_SKIP() << "needs root";                                                          \
+        }                                                                                          \
+    } while (0)
+
+#endif
