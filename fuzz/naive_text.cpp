@@ -1,0 +1,82 @@
+#include "fuzz/naive_text.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace naive {
+
+namespace {
+constexpr const char kFileName[] = "libombrex.so";
+} // namespace
+
+int32_t lineLength(const char* text) {
+    int32_t length = 0;
+    while (text[length] != '\0' && text[length] != '\n') {
+        ++length;
+    }
+    return length;
+}
+
+char* copyLine(const char* text) {
+    int32_t length = lineLength(text);
+    char* copy = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (copy == nullptr) {
+        std::abort();
+    }
+    for (int32_t i = 0; i < length; ++i) {
+        copy[i] = text[i];
+    }
+    copy[length] = '\0';
+    return copy;
+}
+
+const char* findEntry(const char* text, const char* path) {
+    // An empty path would be found everywhere and never advance: it names no entry.
+    if (*path == '\0') {
+        return nullptr;
+    }
+    size_t pathLength = std::strlen(path);
+    const char* at = std::strstr(text, path);
+    while (at != nullptr) {
+        if (at == text || at[-1] == '\n') {
+            char after = at[pathLength];
+            if (after == '\0' || after == '\t' || after == '\n' || after == ' ' || after == '#') {
+                return at;
+            }
+        }
+        at = std::strstr(at + pathLength, path);
+    }
+    return nullptr;
+}
+
+const char* findUncommentedLine(const char* text, const char* needle) {
+    if (*needle == '\0') {
+        return nullptr;
+    }
+    size_t needleLength = std::strlen(needle);
+    const char* at = std::strstr(text, needle);
+    while (at != nullptr) {
+        // Back from the occurrence itself to the nearest LF, or to the start of the text;
+        // the start is examined too.
+        const char* stop = at;
+        while (stop != text && *stop != '\n') {
+            --stop;
+        }
+        const char* lineStart = *stop == '\n' ? stop + 1 : stop;
+        if (*lineStart != '#') {
+            return lineStart;
+        }
+        at = std::strstr(at + needleLength, needle);
+    }
+    return nullptr;
+}
+
+bool hasDuplicateReference(const char* text) {
+    const char* first = findUncommentedLine(text, kFileName);
+    if (first == nullptr) {
+        return false;
+    }
+    return findUncommentedLine(first + lineLength(first), kFileName) != nullptr;
+}
+
+} // namespace naive

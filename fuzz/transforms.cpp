@@ -1,0 +1,147 @@
+// Properties of the content transforms of enable and disable, for any content without a
+// NUL byte and any library path:
+//   - enable keeps the old content as a byte-for-byte prefix and adds exactly one entry line
+//     (after the one LF that ends an unterminated last line);
+//   - disable removes exactly one whole line, the first entry for the path, and nothing else;
+//   - disable after a successful enable gives the old content back (with that one added LF)
+//     whenever the old content had no reference to the library's file name;
+//   - every outcome is the one the reference searches call for;
+//   - nothing reads or writes out of bounds (exact-size blocks, address sanitizer).
+//
+// Input: PATH NUL CONTENT, or just CONTENT with the built-in library path. The content ends
+// at the next NUL.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fuzz/naive_text.h"
+#include "preload/decisions.h"
+
+namespace {
+
+constexpr const char kFileName[] = "libombrex.so";
+constexpr const char kBuiltInPath[] = "/usr/local/lib/libombrex.so";
+
+char* exactCopy(const char* bytes, size_t length) {
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    std::memcpy(copy, bytes, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+void check(bool holds) {
+    if (!holds) {
+        std::abort();
+    }
+}
+
+// The text with a final LF added when it is not empty and lacks one.
+std::string terminated(const std::string& text) {
+    return text.empty() || text.back() == '\n' ? text : text + "\n";
+}
+
+// Returns the new content of a successful enable, or an empty string with written false.
+std::string checkEnable(const std::string& old, const char* path, bool& written) {
+    char* content = exactCopy(old.data(), old.size());
+    EnablePlan plan = ombrex_cli_planEnable(content, path);
+    written = false;
+    std::string result;
+    if (naive::findEntry(content, path) != nullptr) {
+        check(plan.outcome == EnableOutcome::AlreadyEnabled && plan.newContent == nullptr);
+    } else if (naive::findUncommentedLine(content, kFileName) != nullptr) {
+        check(plan.outcome == EnableOutcome::AnotherInstance && plan.newContent == nullptr);
+    } else if (std::strchr(path, '\n') != nullptr || *path == '\0') {
+        // Not one entry line: the enable action refuses such a path before it plans, so
+        // only the bounds are checked here.
+    } else {
+        check(plan.outcome == EnableOutcome::Write && plan.newContent != nullptr);
+        result = plan.newContent;
+        // The old content is a prefix, byte for byte; then exactly the entry line.
+        std::string expected = terminated(old) + path + "\n";
+        check(result == expected);
+        // And that line is an entry for the path.
+        size_t entryAt = terminated(old).size();
+        check(naive::findEntry(plan.newContent, path) == plan.newContent + entryAt);
+        written = true;
+    }
+    std::free(plan.newContent);
+    std::free(content);
+    return result;
+}
+
+// Returns the new content of a successful disable, with written set.
+std::string checkDisable(const std::string& old, const char* path, bool& written) {
+    char* content = exactCopy(old.data(), old.size());
+    DisablePlan plan = ombrex_cli_planDisable(content, path);
+    written = false;
+    std::string result;
+    // A path holding an LF is no line of the file, so it never has an entry line to cut.
+    const char* entry = std::strchr(path, '\n') == nullptr ? naive::findEntry(content, path)
+                                                           : nullptr;
+    if (naive::hasDuplicateReference(content)) {
+        check(plan.outcome == DisableOutcome::Duplicate && plan.newContent == nullptr);
+    } else if (entry == nullptr) {
+        check(plan.outcome == DisableOutcome::AlreadyAbsent && plan.newContent == nullptr);
+    } else {
+        check(plan.outcome == DisableOutcome::Write && plan.newContent != nullptr);
+        result = plan.newContent;
+        // Exactly the entry's whole line went, its LF with it when it had one.
+        size_t start = static_cast<size_t>(entry - content);
+        size_t end = old.find('\n', start);
+        end = end == std::string::npos ? old.size() : end + 1;
+        check(result == old.substr(0, start) + old.substr(end));
+        check(plan.referenceRemains ==
+              (naive::findUncommentedLine(plan.newContent, kFileName) != nullptr));
+        written = true;
+    }
+    std::free(plan.newContent);
+    std::free(content);
+    return result;
+}
+
+void checkVerdict(const std::string& old, const char* path) {
+    char* content = exactCopy(old.data(), old.size());
+    PreloadVerdict verdict = ombrex_cli_judgePreloadContent(content, path);
+    PreloadVerdict expected;
+    if (naive::findUncommentedLine(content, kFileName) == nullptr) {
+        expected = PreloadVerdict::NotEnabled;
+    } else if (naive::hasDuplicateReference(content)) {
+        expected = PreloadVerdict::Multiple;
+    } else if (std::strchr(path, '\n') == nullptr && naive::findEntry(content, path) != nullptr) {
+        expected = PreloadVerdict::Enabled;
+    } else {
+        expected = PreloadVerdict::ForeignEntry;
+    }
+    check(verdict == expected);
+    std::free(content);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const char* split = static_cast<const char*>(std::memchr(bytes, 0, size));
+    std::string pathText = split != nullptr ? std::string(bytes, split) : kBuiltInPath;
+    const char* contentStart = split != nullptr ? split + 1 : bytes;
+    size_t rest = size - static_cast<size_t>(contentStart - bytes);
+    const char* contentEnd = static_cast<const char*>(std::memchr(contentStart, 0, rest));
+    std::string old(contentStart, contentEnd != nullptr ? contentEnd : contentStart + rest);
+    char* path = exactCopy(pathText.data(), pathText.size());
+
+    bool enabled = false;
+    bool disabled = false;
+    std::string afterEnable = checkEnable(old, path, enabled);
+    checkDisable(old, path, disabled);
+    checkVerdict(old, path);
+
+    if (enabled) {
+        std::string afterDisable = checkDisable(afterEnable, path, disabled);
+        if (old.find(kFileName) == std::string::npos) {
+            check(disabled && afterDisable == terminated(old));
+        }
+    }
+    std::free(path);
+    return 0;
+}
