@@ -6,6 +6,17 @@
 #include "preload/locations.h"
 #include "preload/text.h"
 
+namespace {
+
+// A path that holds an LF is not one line of the file, so no line can be its entry: cutting
+// "its" line would remove some other library's line and leave the rest of the path behind.
+const char* findEntryLine(const char* content, const char* libraryPath) {
+    return std::strchr(libraryPath, '\n') != nullptr ? nullptr
+                                                       : ombrex_cli_findEntry(content, libraryPath);
+}
+
+} // namespace
+
 EnablePlan ombrex_cli_planEnable(const char* content, const char* libraryPath) {
     if (ombrex_cli_findEntry(content, libraryPath) != nullptr) {
         return {EnableOutcome::AlreadyEnabled, nullptr};
@@ -38,7 +49,7 @@ DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath)
     if (ombrex_cli_hasDuplicateReference(content)) {
         return {DisableOutcome::Duplicate, nullptr, false};
     }
-    const char* entry = ombrex_cli_findEntry(content, libraryPath);
+    const char* entry = findEntryLine(content, libraryPath);
     if (entry == nullptr) {
         return {DisableOutcome::AlreadyAbsent, nullptr, false};
     }
@@ -71,6 +82,6 @@ PreloadVerdict ombrex_cli_judgePreloadContent(const char* content, const char* l
         return PreloadVerdict::Multiple;
     }
     // The entry is looked for in the whole content, not only on the line found above.
-    return ombrex_cli_findEntry(content, libraryPath) != nullptr ? PreloadVerdict::Enabled
-                                                                 : PreloadVerdict::ForeignEntry;
+    return findEntryLine(content, libraryPath) != nullptr ? PreloadVerdict::Enabled
+                                                          : PreloadVerdict::ForeignEntry;
 }

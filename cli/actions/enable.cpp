@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "cli/actions/actions.h"
@@ -18,6 +19,12 @@ int ombrex_cli_action_enable() {
     if (access(libraryPath, R_OK) != 0) {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File not readable");
+    }
+    // The entry must be one line of the file: a path holding an LF would add several lines
+    // that no later disable could take back.
+    if (std::strchr(libraryPath, '\n') != nullptr) {
+        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
+        ombrex_cli_fatal("The libombrex.so path must not contain a line feed.");
     }
 
     PreloadContent content = ombrex_cli_readLdSoPreload();
