@@ -1,0 +1,396 @@
+// enable, disable and status through the built binary, against scratch preload files and
+// scratch library files: exact output, exit status and the preload file's bytes afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "tests/support/run.h"
+
+namespace ombrex::test {
+namespace {
+
+using namespace std::string_literals;
+
+// Which library path the run is given through the override.
+enum class Library {
+    Standard, // <scratch>/lib/libombrex.so, readable
+    Custom,   // <scratch>/lib/custom-logger.so: "libombrex.so" is not in its name
+    Missing,  // <scratch>/lib/absent/libombrex.so, no such file
+    Empty,    // the override is set to the empty text
+};
+
+// Expected texts hold {P} for the preload path and {L} for the library path.
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status;
+    // The file's bytes afterwards; nullopt when it must be as before (or still absent).
+    std::optional<std::string> file;
+};
+
+const std::string kPreloadWarning = "[WARNING] Using non-standard path to ld.so.preload: {P}\n";
+const std::string kLibraryWarning = "[WARNING] Using non-default path to libombrex.so: {L}\n";
+
+Outcome enableWrites(const std::string& file) {
+    return {"[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] Ombrex library path: '{L}'\n"
+            "SUCCESS: Ombrex has been enabled.\n",
+            // The preload path is resolved twice: once to read, once to write.
+            kLibraryWarning + kPreloadWarning + kPreloadWarning, 0, file};
+}
+
+Outcome enableAlready() {
+    return {"[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] Search string: '{L}'\n"
+            "[NOTICE] Ombrex is already enabled in /etc/ld.so.preload.\n",
+            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+}
+
+Outcome enableAnother() {
+    return {"[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] Search string: 'libombrex.so'\n",
+            kLibraryWarning + kPreloadWarning + "[ERROR] Another Ombrex instance encountered.\n",
+            127, std::nullopt};
+}
+
+Outcome refuseNul() {
+    return {"[DIAG] ld.so.preload path: '{P}'\n",
+            kLibraryWarning + kPreloadWarning +
+                "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL byte.\n",
+            127, std::nullopt};
+}
+
+Outcome noLibrary() {
+    return {"[DIAG] libombrex.so path: '{L}'\n",
+            kLibraryWarning + "[ERROR] Unable to access libombrex.so file\n", 127, std::nullopt};
+}
+
+Outcome disableRemoves(const std::string& file) {
+    return {"[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
+            "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n",
+            kLibraryWarning + kPreloadWarning + kPreloadWarning, 0, file};
+}
+
+Outcome disableRemovesAndWarns(const std::string& file) {
+    return {"[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
+            "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n"
+            "[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] Search string: 'libombrex.so'\n",
+            kLibraryWarning + kPreloadWarning + kPreloadWarning +
+                "[WARNING] Another Ombrex instance found in ld.so.preload file.\n",
+            0, file};
+}
+
+Outcome disableAbsent() {
+    return {"[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] libombrex.so path: '{L}'\n"
+            "[NOTICE] Ombrex library is already absent from the ld.so.preload file.\n",
+            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+}
+
+Outcome disableDuplicate() {
+    // The one place where the search string comes before the path.
+    return {"[DIAG] Search string: 'libombrex.so'\n"
+            "[DIAG] ld.so.preload path: '{P}'\n",
+            kLibraryWarning + kPreloadWarning +
+                "[ERROR] Duplicate libombrex.so entry encountered\n",
+            127, std::nullopt};
+}
+
+// What the other three checks say in a process that nothing was preloaded into.
+const std::string kStatusTail =
+    "LD_PRELOAD environment var:    NOT OK - Not set.\n"
+    "Current process (shared libs): NOT OK - Unable to find libombrex.so.\n"
+    "Current process (execve addr): NOT OK - execve() symbol not overloaded, Ombrex is not "
+    "loaded.\n";
+
+Outcome statusNotEnabled() {
+    return {"/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n" + kStatusTail,
+            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+}
+
+Outcome statusEnabled() {
+    return {"/etc/ld.so.preload:            OK - Ombrex is enabled.\n" + kStatusTail,
+            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+}
+
+Outcome statusForeign() {
+    return {"/etc/ld.so.preload:            NOT OK - 'libombrex.so' found, but not with the "
+            "expected path - is another Ombrex instance enabled?\n" +
+                kStatusTail,
+            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+}
+
+Outcome statusMultiple() {
+    return {"[DIAG] ld.so.preload path: '{P}'\n"
+            "[DIAG] Search string: 'libombrex.so'\n",
+            kLibraryWarning + kPreloadWarning +
+                "[ERROR] Multiple Ombrex references found, aborting.\n",
+            127, std::nullopt};
+}
+
+struct Row {
+    const char* name;
+    Library library;
+    std::optional<std::string> content; // nullopt: no preload file
+    Outcome enable;
+    Outcome disable;
+    Outcome status;
+};
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return text;
+}
+
+// A scratch world: the preload file alone in its directory, and two readable library files.
+class World {
+  public:
+    explicit World(Library library) {
+        std::filesystem::create_directory(scratch_ / "etc");
+        std::filesystem::create_directory(scratch_ / "lib");
+        writeFile(scratch_ / "lib/libombrex.so", "not loaded by these actions\n", 0644);
+        writeFile(scratch_ / "lib/custom-logger.so", "not loaded by these actions\n", 0644);
+        switch (library) {
+        case Library::Standard:
+            library_ = scratch_ / "lib/libombrex.so";
+            break;
+        case Library::Custom:
+            library_ = scratch_ / "lib/custom-logger.so";
+            break;
+        case Library::Missing:
+            library_ = scratch_ / "lib/absent/libombrex.so";
+            break;
+        case Library::Empty:
+            library_ = "";
+            break;
+        }
+    }
+    std::string preload() const {
+        return scratch_ / "etc/ld.so.preload";
+    }
+    const std::string& library() const {
+        return library_;
+    }
+    std::string expand(const std::string& text) const {
+        return replaceAll(replaceAll(text, "{P}", preload()), "{L}", library_);
+    }
+    RunResult run(const std::string& action, Environment extra = {}) const {
+        RunOptions options;
+        options.environment = std::move(extra);
+        options.environment["OMBREX_TEST_LD_SO_PRELOAD_PATH"] = preload();
+        options.environment["OMBREX_TEST_LIBOMBREX_SO_PATH"] = library_;
+        return runTool({action}, options);
+    }
+    // Names in the preload file's directory: a rewrite must leave nothing else behind.
+    std::set<std::string> etcEntries() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(scratch_ / "etc")) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+    std::string path(const std::string& name) const {
+        return scratch_ / name;
+    }
+
+  private:
+    ScratchDirectory scratch_;
+    std::string library_;
+};
+
+void expectOutcome(const World& world, const std::optional<std::string>& before,
+                   const RunResult& result, const Outcome& expected, const std::string& what) {
+    EXPECT_EQ(result.out, world.expand(expected.out)) << what;
+    EXPECT_EQ(result.err, world.expand(expected.err)) << what;
+    EXPECT_EQ(result.status, expected.status) << what;
+    std::optional<std::string> after = expected.file ? world.expand(*expected.file) : before;
+    if (after) {
+        ASSERT_TRUE(fileExists(world.preload())) << what;
+        EXPECT_EQ(readFile(world.preload()), *after) << what;
+        EXPECT_EQ(world.etcEntries(), std::set<std::string>{"ld.so.preload"}) << what;
+    } else {
+        EXPECT_EQ(world.etcEntries(), std::set<std::string>{}) << what;
+    }
+}
+
+const std::string kBuiltIn = "/usr/local/lib/libombrex.so";
+
+TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
+    const Row rows[] = {
+        {"no file", Library::Standard, std::nullopt, enableWrites("{L}\n"), disableAbsent(),
+         statusNotEnabled()},
+        {"empty file", Library::Standard, "", enableWrites("{L}\n"), disableAbsent(),
+         statusNotEnabled()},
+        {"only a comment mentioning the path", Library::Standard, "# {L}\n",
+         enableWrites("# {L}\n{L}\n"), disableAbsent(), statusNotEnabled()},
+        {"entry alone", Library::Standard, "{L}\n", enableAlready(), disableRemoves(""),
+         statusEnabled()},
+        {"entry followed by a blank and a comment, between two others", Library::Standard,
+         "/opt/first.so\n{L} # active\n/opt/last.so\n", enableAlready(),
+         disableRemoves("/opt/first.so\n/opt/last.so\n"), statusEnabled()},
+        {"entry without a final LF after another line", Library::Standard, "/opt/other.so\n{L}",
+         enableAlready(), disableRemoves("/opt/other.so\n"), statusEnabled()},
+        {"another library without a final LF", Library::Standard, "/opt/other.so",
+         enableWrites("/opt/other.so\n{L}\n"), disableAbsent(), statusNotEnabled()},
+        {"foreign path ending in libombrex.so", Library::Standard,
+         "/opt/elsewhere/libombrex.so\n", enableAnother(), disableAbsent(), statusForeign()},
+        {"entry and a foreign reference", Library::Standard,
+         "{L}\n/opt/elsewhere/libombrex.so\n", enableAlready(), disableDuplicate(),
+         statusMultiple()},
+        {"two uncommented foreign references around a commented one", Library::Standard,
+         "/a/libombrex.so\n#/c/libombrex.so\n/b/libombrex.so\n", enableAnother(),
+         disableDuplicate(), statusMultiple()},
+        {"the entry listed twice", Library::Standard, "{L}\n{L}\n", enableAlready(),
+         disableDuplicate(), statusMultiple()},
+        {"two mentions on one line count once", Library::Standard, "{L}\t{L}.old\n",
+         enableAlready(), disableRemoves(""), statusEnabled()},
+        {"blanks before the path", Library::Standard, " \t{L}\n", enableAnother(),
+         disableAbsent(), statusForeign()},
+        {"a CR before the LF", Library::Standard, "{L}\r\n", enableAnother(), disableAbsent(),
+         statusForeign()},
+        {"the path with a further suffix", Library::Standard, "{L}.1\n", enableAnother(),
+         disableAbsent(), statusForeign()},
+        {"an entry line carrying a second path", Library::Standard,
+         "{L} /opt/second.so\n/opt/third.so\n", enableAlready(), disableRemoves("/opt/third.so\n"),
+         statusEnabled()},
+        {"a commented copy before the entry", Library::Standard, "#{L}\n{L}\n", enableAlready(),
+         disableRemoves("#{L}\n"), statusEnabled()},
+
+        // A library path without "libombrex.so" in it: entries are matched by path, references
+        // by the fixed file name.
+        {"custom library, no file", Library::Custom, std::nullopt, enableWrites("{L}\n"),
+         disableAbsent(), statusNotEnabled()},
+        {"custom library listed", Library::Custom, "{L}\n", enableAlready(), disableRemoves(""),
+         statusNotEnabled()},
+        {"custom library listed beside a reference", Library::Custom,
+         "{L}\n/opt/x/libombrex.so\n", enableAlready(),
+         disableRemovesAndWarns("/opt/x/libombrex.so\n"), statusEnabled()},
+        {"custom library listed twice", Library::Custom, "{L}\n{L}\n", enableAlready(),
+         disableRemoves("{L}\n"), statusNotEnabled()},
+        {"custom library, the built-in path listed", Library::Custom, kBuiltIn + "\n",
+         enableAnother(), disableAbsent(), statusForeign()},
+
+        // enable and status need the library file; disable removes its entry all the same.
+        {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
+         disableRemoves("/opt/a.so\n"), noLibrary()},
+        // An empty path is never searched for as an entry.
+        {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(),
+         disableAbsent(), noLibrary()},
+
+        // Text operations end at the first NUL: a rewrite would lose everything after it, so
+        // only the outcomes that rewrite are refused.
+        {"NUL byte, no entry before it", Library::Standard, "/opt/a.so\n\0/opt/b.so\n"s,
+         refuseNul(), disableAbsent(), statusNotEnabled()},
+        {"NUL byte after the entry", Library::Standard, "/opt/a.so\n{L}\n\0/opt/b.so\n"s,
+         enableAlready(), refuseNul(), statusEnabled()},
+        {"the entry only after a NUL byte", Library::Standard, "/opt/a.so\n\0{L}\n"s,
+         refuseNul(), disableAbsent(), statusNotEnabled()},
+        {"a NUL byte alone", Library::Standard, "\0"s, refuseNul(), disableAbsent(),
+         statusNotEnabled()},
+    };
+    for (const Row& row : rows) {
+        const std::pair<const char*, const Outcome*> actions[] = {
+            {"enable", &row.enable}, {"disable", &row.disable}, {"status", &row.status}};
+        for (const auto& [action, expected] : actions) {
+            World world(row.library);
+            std::optional<std::string> before;
+            if (row.content) {
+                before = world.expand(*row.content);
+                writeFile(world.preload(), *before, 0644);
+            }
+            RunResult result = world.run(action);
+            expectOutcome(world, before, result, *expected, std::string(row.name) + ": " + action);
+        }
+    }
+}
+
+TEST(Activation, EnableTwiceLeavesTheFirstResult) {
+    World world(Library::Standard);
+    writeFile(world.preload(), "# system\n/opt/a.so", 0644);
+    RunResult first = world.run("enable");
+    expectOutcome(world, "# system\n/opt/a.so"s, first, enableWrites("# system\n/opt/a.so\n{L}\n"),
+                  "first");
+    RunResult second = world.run("enable");
+    expectOutcome(world, world.expand("# system\n/opt/a.so\n{L}\n"), second, enableAlready(),
+                  "second");
+}
+
+TEST(Activation, EnableThenDisableRestoresTheContent) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> original;
+        std::string afterDisable;
+    };
+    const Case cases[] = {
+        // A created file is emptied, not deleted.
+        {"no file", std::nullopt, ""},
+        {"empty", "", ""},
+        {"comments and entries", "# keep me\n/opt/a.so\n\n#/usr/local/lib/libombrex.so\n",
+         "# keep me\n/opt/a.so\n\n#/usr/local/lib/libombrex.so\n"},
+        // The LF that enable added to end the last line stays.
+        {"no final LF", "/opt/a.so", "/opt/a.so\n"},
+    };
+    for (const Case& c : cases) {
+        World world(Library::Standard);
+        if (c.original) {
+            writeFile(world.preload(), *c.original, 0640);
+        }
+        ASSERT_EQ(world.run("enable").status, 0) << c.name;
+        RunResult result = world.run("disable");
+        expectOutcome(world, c.original, result, disableRemoves(c.afterDisable), c.name);
+        if (c.original) {
+            // Rewritten, not recreated with new permissions.
+            auto mode = std::filesystem::status(world.preload()).permissions();
+            EXPECT_EQ(mode, std::filesystem::perms(0640)) << c.name;
+        }
+    }
+}
+
+TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
+    const std::string warning = "[WARNING] libombrex.so file is writable by group or others: {L}\n";
+    struct Case {
+        mode_t mode;
+        bool warned;
+    };
+    const Case cases[] = {{0664, true}, {0646, true}, {0644, false}, {0444, false}};
+    for (const Case& c : cases) {
+        char what[32];
+        std::snprintf(what, sizeof what, "mode %04o", static_cast<unsigned>(c.mode));
+        {
+            World world(Library::Standard);
+            std::filesystem::permissions(world.library(), std::filesystem::perms(c.mode));
+            RunResult result = world.run("enable");
+            Outcome expected = enableWrites("{L}\n");
+            // Right after the library path is resolved; the run goes on as before.
+            expected.err = kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning +
+                           kPreloadWarning;
+            expectOutcome(world, std::nullopt, result, expected, std::string("enable, ") + what);
+        }
+        {
+            World world(Library::Standard);
+            writeFile(world.preload(), world.expand("{L}\n"), 0644);
+            std::filesystem::permissions(world.library(), std::filesystem::perms(c.mode));
+            RunResult result = world.run("status");
+            Outcome expected = statusEnabled();
+            expected.err = kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning;
+            expectOutcome(world, world.expand("{L}\n"), result, expected, std::string("status, ") + what);
+        }
+    }
+    // disable does not look at the library file at all.
+    World world(Library::Standard);
+    writeFile(world.preload(), world.expand("{L}\n"), 0644);
+    std::filesystem::permissions(world.library(), std::filesystem::perms(0666));
+    expectOutcome(world, world.expand("{L}\n"), world.run("disable"), disableRemoves(""),
+                  "disable");
+}
+
+} // namespace
+} // namespace ombrex::test
