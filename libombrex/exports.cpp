@@ -1,0 +1,111 @@
+// The six exports that ombrexctl calls by name for its conf and version reports.
+//
+// They run in the tool, single-threaded and in order (init, the record, the table, one value
+// per option, exit), so they may keep the loaded configuration in static storage; the record
+// path never touches it.
+
+#include "library/ombrex.h"
+#include "libombrex/export.h"
+#include "libombrex/options.h"
+
+#include "libombrex/bytes.h"
+
+#include <dlfcn.h>
+
+namespace {
+
+// Plain zero-initialised data: nothing runs when the library is loaded.
+char configText[ombrex::configTextCapacity + 1];
+ombrex::Options options;
+ConfigurationRecord configuration;
+OptionRecord optionTable[ombrex::optionCount + 1];
+bool loaded;
+
+void ensureLoaded() {
+    if (loaded) {
+        return;
+    }
+    const char* const path = ombrex::configPath();
+    configuration.loadedFromFile = ombrex::loadOptions(path, configText, options) ? 1 : 0;
+    configuration.configFilePath = path;
+    loaded = true;
+}
+
+// malloc is looked up when a value is asked for, which only the tool does: importing it would
+// cost every process that loads the library a symbol lookup at start. The global lookup finds
+// the allocator that the caller's free() belongs to.
+void* allocate(size_t size) {
+    using MallocFn = void* (*)(size_t);
+    const auto fn = reinterpret_cast<MallocFn>(dlsym(RTLD_DEFAULT, "malloc"));
+    return fn != nullptr ? fn(size) : nullptr;
+}
+
+char* copyText(const char* text) {
+    const size_t length = ombrex::textLength(text);
+    auto* copy = static_cast<char*>(allocate(length + 1));
+    if (copy != nullptr) {
+        ombrex::copyBytes(copy, text, length + 1);
+    }
+    return copy;
+}
+
+} // namespace
+
+extern "C" {
+
+OMBREX_EXPORT void ombrex_entrypoint_cli_init(void) {
+    loaded = false;
+    ensureLoaded();
+}
+
+OMBREX_EXPORT void ombrex_entrypoint_cli_exit(void) {
+    loaded = false;
+}
+
+OMBREX_EXPORT const ConfigurationRecord* ombrex_configuration_get(void) {
+    ensureLoaded();
+    return &configuration;
+}
+
+OMBREX_EXPORT const OptionRecord* ombrex_configfile_optionRegistry_getAll(void) {
+    // Filled in here rather than by a static initialiser, which would cost a relocation per
+    // pointer in every process that loads the library.
+    for (size_t i = 0; i <= ombrex::optionCount; ++i) {
+        const char* const name = ombrex::optionNames[i];
+        optionTable[i].name = name;
+        optionTable[i].defaultValue = i < ombrex::optionCount ? ombrex::optionDefault(name) : "";
+        optionTable[i].description =
+            i < ombrex::optionCount ? ombrex::optionDescription(name) : "";
+        optionTable[i].kind = 0;
+        optionTable[i].reserved = 0;
+    }
+    return optionTable;
+}
+
+OMBREX_EXPORT char* ombrex_configfile_optionRegistry_getOptionValueAsString(const char* name) {
+    ensureLoaded();
+    const char* value = name != nullptr ? ombrex::optionValue(options, name) : nullptr;
+    char* copy = copyText(value != nullptr ? value : "");
+    // The caller frees the result and cannot handle null: when memory is that short, an empty
+    // text is the best answer left.
+    if (copy == nullptr) {
+        copy = static_cast<char*>(allocate(1));
+        if (copy != nullptr) {
+            copy[0] = 0;
+        }
+    }
+    return copy;
+}
+
+OMBREX_EXPORT int32_t ombrex_datasource_ombrex_version(char* buffer, size_t capacity,
+                                                       const char* argument) {
+    (void)argument;
+    constexpr char version[] = OMBREX_VERSION;
+    if (buffer == nullptr || capacity < sizeof version) {
+        return -1;
+    }
+    ombrex::copyBytes(buffer, version, sizeof version);
+    return static_cast<int32_t>(sizeof version - 1);
+}
+
+} // extern "C"

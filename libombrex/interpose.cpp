@@ -1,0 +1,265 @@
+// The interposed exec family. Each entry point writes one record and then does exactly what
+// the next definition (normally the C library's) does, with errno as the caller left it.
+//
+// The C library's own execv, execvp, posix_spawn and friends reach the kernel without going
+// through the exported execve, so each needs a wrapper of its own, and none of the wrappers
+// calls another: every call is recorded exactly once.
+//
+// <unistd.h> and <spawn.h> are deliberately not included: they declare these functions
+// nonnull, and the wrappers must handle a null argument vector instead of trusting that.
+
+#include "libombrex/export.h"
+#include "libombrex/lookup.h"
+#include "libombrex/record.h"
+#include "libombrex/sys.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stddef.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+
+extern "C" {
+// The interposed entry points, declared here without the C library's nonnull markings.
+int execve(const char* path, char* const argv[], char* const envp[]);
+int execv(const char* path, char* const argv[]);
+int execvp(const char* file, char* const argv[]);
+int execvpe(const char* file, char* const argv[], char* const envp[]);
+int fexecve(int fd, char* const argv[], char* const envp[]);
+int execveat(int dirfd, const char* path, char* const argv[], char* const envp[], int flags);
+int execl(const char* path, const char* arg, ...);
+int execlp(const char* file, const char* arg, ...);
+int execle(const char* path, const char* arg, ...);
+int posix_spawn(pid_t* pid, const char* path, const void* fileActions, const void* attributes,
+                char* const argv[], char* const envp[]);
+int posix_spawnp(pid_t* pid, const char* file, const void* fileActions, const void* attributes,
+                 char* const argv[], char* const envp[]);
+}
+
+namespace {
+
+using ExecveFn = int (*)(const char*, char* const*, char* const*);
+using ExecvFn = int (*)(const char*, char* const*);
+using FexecveFn = int (*)(int, char* const*, char* const*);
+using ExecveatFn = int (*)(int, const char*, char* const*, char* const*, int);
+using SpawnFn = int (*)(pid_t*, const char*, const void*, const void*, char* const*,
+                        char* const*);
+
+constexpr int atFdcwd = -100;         // AT_FDCWD
+constexpr int atEmptyPath = 0x1000;   // AT_EMPTY_PATH
+
+// Arguments of execl, execlp and execle are copied to the stack; the C library does the same,
+// and this bound only stops an absurd count from running off the stack.
+constexpr size_t maxListArguments = 65536;
+
+template <typename Fn> Fn next(ombrex::Symbol slot, const char* name, Fn self) {
+    return reinterpret_cast<Fn>(
+        ombrex::nextSymbol(slot, name, reinterpret_cast<const void*>(self)));
+}
+
+void record(const char* call, const char* file, char* const* argv, int fd = -1) {
+    const ombrex::ExecEvent event{call, file, argv, fd};
+    ombrex::recordExecution(event);
+}
+
+int fail(int error) {
+    ombrex::setErrno(error);
+    return -1;
+}
+
+// Counts the list that starts with first and ends with a null pointer, stopping past the
+// bound.
+size_t countList(const char* first, va_list arguments) {
+    size_t count = 0;
+    for (const char* a = first; a != nullptr && count <= maxListArguments;
+         a = va_arg(arguments, const char*)) {
+        ++count;
+    }
+    return count;
+}
+
+// Fills argv (count + 1 entries) from the list and returns what follows its null pointer.
+char* const* fillList(char** argv, size_t count, const char* first, va_list arguments) {
+    argv[0] = const_cast<char*>(first);
+    for (size_t i = 1; i < count; ++i) {
+        argv[i] = va_arg(arguments, char*);
+    }
+    argv[count] = nullptr;
+    if (count > 0) {
+        (void)va_arg(arguments, char*); // the terminating null pointer
+    }
+    return va_arg(arguments, char* const*);
+}
+
+} // namespace
+
+// The definitions that the lookups must not lead back to. Hidden aliases, so comparing with
+// them needs no relocation and no other object can interpose them.
+#define OMBREX_OWN extern "C" __attribute__((visibility("hidden")))
+OMBREX_OWN int ombrexOwnExecve(const char*, char* const*, char* const*);
+OMBREX_OWN int ombrexOwnExecv(const char*, char* const*);
+OMBREX_OWN int ombrexOwnExecvp(const char*, char* const*);
+OMBREX_OWN int ombrexOwnExecvpe(const char*, char* const*, char* const*);
+OMBREX_OWN int ombrexOwnFexecve(int, char* const*, char* const*);
+OMBREX_OWN int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int);
+OMBREX_OWN int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*,
+                                   char* const*);
+OMBREX_OWN int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*,
+                                    char* const*);
+
+namespace {
+
+int realExecve(const char* path, char* const argv[], char* const envp[]) {
+    if (const auto fn = next<ExecveFn>(ombrex::Symbol::execve, "execve", &ombrexOwnExecve)) {
+        return fn(path, argv, envp);
+    }
+    return static_cast<int>(ombrex::sys::invoke(SYS_execve, path, argv, envp));
+}
+
+int realExecv(const char* path, char* const argv[]) {
+    if (const auto fn = next<ExecvFn>(ombrex::Symbol::execv, "execv", &ombrexOwnExecv)) {
+        return fn(path, argv);
+    }
+    return fail(ENOSYS);
+}
+
+int realExecvp(const char* file, char* const argv[]) {
+    if (const auto fn = next<ExecvFn>(ombrex::Symbol::execvp, "execvp", &ombrexOwnExecvp)) {
+        return fn(file, argv);
+    }
+    return fail(ENOSYS);
+}
+
+} // namespace
+
+extern "C" {
+
+OMBREX_EXPORT int execve(const char* path, char* const argv[], char* const envp[]) {
+    record("execve", path, argv);
+    return realExecve(path, argv, envp);
+}
+
+OMBREX_EXPORT int execv(const char* path, char* const argv[]) {
+    record("execv", path, argv);
+    return realExecv(path, argv);
+}
+
+OMBREX_EXPORT int execvp(const char* file, char* const argv[]) {
+    record("execvp", file, argv);
+    return realExecvp(file, argv);
+}
+
+OMBREX_EXPORT int execvpe(const char* file, char* const argv[], char* const envp[]) {
+    record("execvpe", file, argv);
+    if (const auto fn = next<ExecveFn>(ombrex::Symbol::execvpe, "execvpe", &ombrexOwnExecvpe)) {
+        return fn(file, argv, envp);
+    }
+    return fail(ENOSYS);
+}
+
+OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
+    record("fexecve", nullptr, argv, fd);
+    if (const auto fn = next<FexecveFn>(ombrex::Symbol::fexecve, "fexecve", &ombrexOwnFexecve)) {
+        return fn(fd, argv, envp);
+    }
+    return static_cast<int>(ombrex::sys::invoke(SYS_execveat, fd, "", argv, envp, atEmptyPath));
+}
+
+OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
+                           int flags) {
+    record("execveat", path, argv, dirfd == atFdcwd ? -1 : dirfd);
+    if (const auto fn = next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
+        return fn(dirfd, path, argv, envp, flags);
+    }
+    return static_cast<int>(ombrex::sys::invoke(SYS_execveat, dirfd, path, argv, envp, flags));
+}
+
+// The argument arrays below are sized by the caller's own list, bounded by maxListArguments.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstack-usage="
+
+OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
+    va_list arguments;
+    va_start(arguments, arg);
+    const size_t count = countList(arg, arguments);
+    va_end(arguments);
+    if (count > maxListArguments) {
+        return fail(E2BIG);
+    }
+    auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
+    va_start(arguments, arg);
+    fillList(argv, count, arg, arguments);
+    va_end(arguments);
+    record("execl", path, argv);
+    return realExecv(path, argv);
+}
+
+OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
+    va_list arguments;
+    va_start(arguments, arg);
+    const size_t count = countList(arg, arguments);
+    va_end(arguments);
+    if (count > maxListArguments) {
+        return fail(E2BIG);
+    }
+    auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
+    va_start(arguments, arg);
+    fillList(argv, count, arg, arguments);
+    va_end(arguments);
+    record("execlp", file, argv);
+    return realExecvp(file, argv);
+}
+
+OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
+    va_list arguments;
+    va_start(arguments, arg);
+    const size_t count = countList(arg, arguments);
+    va_end(arguments);
+    if (count > maxListArguments) {
+        return fail(E2BIG);
+    }
+    auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
+    va_start(arguments, arg);
+    char* const* const envp = fillList(argv, count, arg, arguments);
+    va_end(arguments);
+    record("execle", path, argv);
+    return realExecve(path, argv, envp);
+}
+
+#pragma GCC diagnostic pop
+
+OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
+                              const void* attributes, char* const argv[], char* const envp[]) {
+    record("posix_spawn", path, argv);
+    if (const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn)) {
+        return fn(pid, path, fileActions, attributes, argv, envp);
+    }
+    return ENOSYS;
+}
+
+OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileActions,
+                               const void* attributes, char* const argv[], char* const envp[]) {
+    record("posix_spawnp", file, argv);
+    if (const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp)) {
+        return fn(pid, file, fileActions, attributes, argv, envp);
+    }
+    return ENOSYS;
+}
+
+int ombrexOwnExecve(const char*, char* const*, char* const*)
+    __attribute__((alias("execve"), visibility("hidden")));
+int ombrexOwnExecv(const char*, char* const*) __attribute__((alias("execv"), visibility("hidden")));
+int ombrexOwnExecvp(const char*, char* const*)
+    __attribute__((alias("execvp"), visibility("hidden")));
+int ombrexOwnExecvpe(const char*, char* const*, char* const*)
+    __attribute__((alias("execvpe"), visibility("hidden")));
+int ombrexOwnFexecve(int, char* const*, char* const*)
+    __attribute__((alias("fexecve"), visibility("hidden")));
+int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int)
+    __attribute__((alias("execveat"), visibility("hidden")));
+int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*,
+                        char* const*) __attribute__((alias("posix_spawn"), visibility("hidden")));
+int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*,
+                         char* const*) __attribute__((alias("posix_spawnp"), visibility("hidden")));
+
+} // extern "C"

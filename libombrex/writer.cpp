@@ -1,0 +1,209 @@
+#include "libombrex/writer.h"
+
+#include "libombrex/bytes.h"
+
+namespace ombrex {
+
+namespace {
+
+constexpr char hexDigits[] = "0123456789abcdef";
+
+bool isContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// Length of the well-formed UTF-8 sequence at s (1 to 4), or 0 if the bytes there are not one
+// (overlong forms, surrogates, code points past U+10FFFF, stray or missing continuation bytes).
+// A NUL ends the text and is never a continuation byte, so this never reads past the string.
+size_t sequenceLength(const unsigned char* s, uint32_t& codePoint) {
+    const unsigned char c = s[0];
+    if (c < 0x80) {
+        codePoint = c;
+        return 1;
+    }
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    size_t length = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        codePoint = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        codePoint = c & 0x0Fu;
+        if (c == 0xE0) {
+            low = 0xA0; // overlong
+        } else if (c == 0xED) {
+            high = 0x9F; // surrogates
+        }
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        codePoint = c & 0x07u;
+        if (c == 0xF0) {
+            low = 0x90; // overlong
+        } else if (c == 0xF4) {
+            high = 0x8F; // past U+10FFFF
+        }
+    } else {
+        return 0;
+    }
+    if (s[1] < low || s[1] > high) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (!isContinuation(s[i])) {
+            return 0;
+        }
+        codePoint = (codePoint << 6) | (s[i] & 0x3Fu);
+    }
+    return length;
+}
+
+// Code points that a terminal, an editor or a log viewer may treat as a line break or that
+// reorder the text shown: a log line must read as what it is.
+bool needsUnicodeEscape(uint32_t cp) {
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 ||
+           (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF;
+}
+
+} // namespace
+
+Writer::Writer(char* buffer, size_t capacity)
+    : buffer_(buffer), capacity_(capacity),
+      limit_(capacity > writerReserve ? capacity - writerReserve : 0), length_(0), full_(false) {}
+
+bool Writer::put(const char* bytes, size_t count) {
+    if (full_ || length_ > limit_ || count > limit_ - length_) {
+        full_ = true;
+        return false;
+    }
+    copyBytes(buffer_ + length_, bytes, count);
+    length_ += count;
+    return true;
+}
+
+bool Writer::put(const char* text) {
+    return put(text, textLength(text));
+}
+
+bool Writer::put(char c) {
+    return put(&c, 1);
+}
+
+bool Writer::putUnsigned(uint64_t value, unsigned minDigits) {
+    char digits[24];
+    size_t n = 0;
+    do {
+        digits[sizeof digits - 1 - n] = static_cast<char>('0' + value % 10);
+        value /= 10;
+        ++n;
+    } while (value != 0 || n < minDigits);
+    return put(digits + sizeof digits - n, n);
+}
+
+bool Writer::putSigned(int64_t value) {
+    if (value >= 0) {
+        return putUnsigned(static_cast<uint64_t>(value));
+    }
+    char digits[24];
+    size_t n = 0;
+    // Works on the magnitude as unsigned so that the most negative value is no overflow.
+    uint64_t magnitude = 0 - static_cast<uint64_t>(value);
+    do {
+        digits[sizeof digits - 1 - n] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        ++n;
+    } while (magnitude != 0);
+    digits[sizeof digits - 1 - n] = '-';
+    ++n;
+    return put(digits + sizeof digits - n, n);
+}
+
+void Writer::putQuoted(const char* prefix, const char* value) {
+    const size_t prefixLength = textLength(prefix);
+    char opening[64];
+    if (prefixLength + 1 > sizeof opening) {
+        full_ = true;
+        return;
+    }
+    copyBytes(opening, prefix, prefixLength);
+    opening[prefixLength] = '"';
+    if (!put(opening, prefixLength + 1)) {
+        return;
+    }
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(value != nullptr ? value : "");
+    while (*s != 0) {
+        const unsigned char c = *s;
+        char unit[8];
+        size_t unitLength = 0;
+        size_t consumed = 1;
+        if (c == '"' || c == '\\') {
+            unit[0] = '\\';
+            unit[1] = static_cast<char>(c);
+            unitLength = 2;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            unit[0] = '\\';
+            unit[1] = c == '\n' ? 'n' : (c == '\r' ? 'r' : 't');
+            unitLength = 2;
+        } else if (c < 0x20 || c == 0x7F) {
+            unit[0] = '\\';
+            unit[1] = 'x';
+            unit[2] = hexDigits[c >> 4];
+            unit[3] = hexDigits[c & 0xF];
+            unitLength = 4;
+        } else if (c < 0x80) {
+            unit[0] = static_cast<char>(c);
+            unitLength = 1;
+        } else {
+            uint32_t cp = 0;
+            const size_t length = sequenceLength(s, cp);
+            if (length == 0) {
+                unit[0] = '\\';
+                unit[1] = 'x';
+                unit[2] = hexDigits[c >> 4];
+                unit[3] = hexDigits[c & 0xF];
+                unitLength = 4;
+            } else if (needsUnicodeEscape(cp)) {
+                unit[0] = '\\';
+                unit[1] = 'u';
+                for (unsigned i = 0; i < 4; ++i) {
+                    unit[2 + i] = hexDigits[(cp >> (12 - 4 * i)) & 0xF];
+                }
+                unitLength = 6;
+                consumed = length;
+            } else {
+                copyBytes(unit, reinterpret_cast<const char*>(s), length);
+                unitLength = length;
+                consumed = length;
+            }
+        }
+        if (!put(unit, unitLength)) {
+            break;
+        }
+        s += consumed;
+    }
+    // A value that filled the buffer to the last byte is closed from the reserve all the same.
+    if (!put('"')) {
+        putReserved("\"", 1);
+    }
+}
+
+void Writer::putReserved(const char* bytes, size_t count) {
+    // The reserve was sized for everything that goes here; the check only guards against a
+    // capacity too small to hold even that.
+    if (count > capacity_ - length_) {
+        return;
+    }
+    copyBytes(buffer_ + length_, bytes, count);
+    length_ += count;
+}
+
+void Writer::finish(bool lineEnd) {
+    if (full_) {
+        putReserved(truncationMarker, sizeof truncationMarker - 1);
+    }
+    if (lineEnd) {
+        putReserved("\n", 1);
+    }
+}
+
+} // namespace ombrex
