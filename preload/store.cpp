@@ -284,6 +284,13 @@ PreloadContent ombrex_cli_readLdSoPreload() {
         printPathAndErrno(path, errno);
         ombrex_cli_fatal("Unable to read ld.so.preload file.");
     }
+    // A directory opens for reading, and its end offset can be any number: say what it is
+    // rather than misjudge its size.
+    struct stat info {};
+    if (fstat(fileno(fh), &info) == 0 && S_ISDIR(info.st_mode)) {
+        printPathAndErrno(path, EISDIR);
+        ombrex_cli_fatal("Unable to read ld.so.preload file.");
+    }
     if (std::fseek(fh, 0, SEEK_END) != 0) {
         int savedErrno = errno;
         ombrex_cli_printDiagValue("ld.so.preload path", path);

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/actions/actions.h"
@@ -19,6 +20,13 @@ int ombrex_cli_action_enable() {
     if (access(libraryPath, R_OK) != 0) {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File not readable");
+    }
+    // The dynamic linker can preload only a file: a directory listed in the preload file
+    // would make every program on the system start with a loader error.
+    struct stat info {};
+    if (stat(libraryPath, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
+        ombrex_cli_fatal("File is not a regular file");
     }
     // The entry must be one line of the file: a path holding an LF would add several lines
     // that no later disable could take back.
