@@ -232,10 +232,19 @@ Replacement replaceAtomically(const char* path, const char* target, const char* 
         failWriting(path, savedErrno);
     }
 
-    if (!writeAll(temp.get(), content, length) || fsync(temp.get()) != 0 || temp.close() != 0 ||
-        rename(tempPath.get(), target) != 0) {
+    if (!writeAll(temp.get(), content, length) || fsync(temp.get()) != 0 || temp.close() != 0) {
         int savedErrno = errno;
         unlink(tempPath.get());
+        failWriting(path, savedErrno);
+    }
+    if (rename(tempPath.get(), target) != 0) {
+        int savedErrno = errno;
+        unlink(tempPath.get());
+        // A file mounted over the path (a bind mount, as containers use) cannot be replaced,
+        // only rewritten.
+        if (existing != nullptr && savedErrno == EBUSY) {
+            return Replacement::WriteInPlace;
+        }
         failWriting(path, savedErrno);
     }
 
