@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# enable, status and disable against the system's own dynamic linker, end to end.
+#
+# Usage: real_linker_test.sh OMBREXCTL LIBRARY [--records]
+#
+# As root, in a private mount namespace, overlays over /etc and /usr/local/lib take every
+# write, so the machine's own files never change. LIBRARY is put at
+# /usr/local/lib/libombrex.so, and ombrexctl runs with no overrides at all. A status started
+# after enable must find the library loaded in front of libc and execve interposed, because
+# the dynamic linker itself preloaded it; after disable it must not. With --records, LIBRARY
+# is the real logging library: a program started after enable must be recorded in the file
+# named by /etc/ombrex.ini, and one started after disable must not.
+#
+# Exit 77 when root or mount namespaces are not available (1 under CI=true, where this test
+# must run).
+set -euo pipefail
+
+readonly preload=/etc/ld.so.preload
+readonly installed=/usr/local/lib/libombrex.so
+readonly config=/etc/ombrex.ini
+
+unavailable() {
+    echo "real_linker_test: cannot run: $*" >&2
+    if [ "${CI:-}" = true ]; then
+        exit 1
+    fi
+    exit 77
+}
+
+# Runs inside the namespace: $1 scratch directory, $2 ombrexctl, $3 library, $4 --records or "".
+inside() {
+    local scratch=$1 tool=$2 library=$3 records=$4
+    local failures=0
+
+    # The layers live on a tmpfs of the namespace's own, whatever file system the scratch
+    # directory is on; they vanish with the namespace.
+    mount -t tmpfs -o mode=0755 ombrex-e2e "$scratch/layers" || return 77
+    mkdir "$scratch"/layers/{etc,etc.work,lib,lib.work}
+    mount -t overlay overlay \
+        -o "lowerdir=/etc,upperdir=$scratch/layers/etc,workdir=$scratch/layers/etc.work" /etc ||
+        return 77
+    mount -t overlay overlay \
+        -o "lowerdir=/usr/local/lib,upperdir=$scratch/layers/lib,workdir=$scratch/layers/lib.work" \
+        /usr/local/lib || return 77
+
+    # Start from a machine without the library enabled, whatever the real one holds.
+    rm -f "$preload" "$config"
+    install -m 0755 "$library" "$installed"
+
+    if [ "$records" = --records ]; then
+        : >"$scratch/records.log"
+        printf '[ombrex]\ndestination = file\nfile = %s\n' "$scratch/records.log" >"$config"
+    fi
+
+    # Nothing inherited: no LD_PRELOAD, no overrides. A sanitized build passes its options on.
+    local clean=(env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin)
+    if [ -n "${ASAN_OPTIONS+set}" ]; then
+        clean+=("ASAN_OPTIONS=$ASAN_OPTIONS")
+    fi
+
+    # expect NAME STATUS STDOUT STDERR COMMAND...: exact bytes and exit status.
+    expect() {
+        local name=$1 status=$2 out=$3 err=$4 rc=0
+        shift 4
+        "$@" >"$scratch/out" 2>"$scratch/err" || rc=$?
+        printf '%s' "$out" >"$scratch/out.expected"
+        printf '%s' "$err" >"$scratch/err.expected"
+        if ! cmp -s "$scratch/out" "$scratch/out.expected"; then
+            echo "FAIL: $name: standard output differs:" >&2
+            diff -u "$scratch/out.expected" "$scratch/out" >&2 || true
+            failures=$((failures + 1))
+        fi
+        if ! cmp -s "$scratch/err" "$scratch/err.expected"; then
+            echo "FAIL: $name: standard error differs:" >&2
+            diff -u "$scratch/err.expected" "$scratch/err" >&2 || true
+            failures=$((failures + 1))
+        fi
+        if [ "$rc" -ne "$status" ]; then
+            echo "FAIL: $name: exit status $rc, expected $status" >&2
+            failures=$((failures + 1))
+        fi
+    }
+
+    expect_file() {
+        local name=$1 content=$2
+        printf '%s' "$content" >"$scratch/file.expected"
+        if ! cmp -s "$preload" "$scratch/file.expected"; then
+            echo "FAIL: $name: $preload holds:" >&2
+            od -c "$preload" >&2 || true
+            failures=$((failures + 1))
+        fi
+    }
+
+    # A fresh program, started by a fresh shell, each with the machine's preload file applied.
+    expect_recorded() {
+        local name=$1 marker=$2 wanted=$3
+        "${clean[@]}" /bin/sh -c "/bin/echo $marker >/dev/null"
+        if [ "$records" != --records ]; then
+            return
+        fi
+        if grep -qF -- "$marker" "$scratch/records.log"; then
+            [ "$wanted" = yes ] || {
+                echo "FAIL: $name: $marker was recorded" >&2
+                failures=$((failures + 1))
+            }
+        else
+            [ "$wanted" = no ] || {
+                echo "FAIL: $name: $marker was not recorded; the record file holds:" >&2
+                cat "$scratch/records.log" >&2
+                failures=$((failures + 1))
+            }
+        fi
+    }
+
+    local not_enabled=$'/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n'
+    local enabled=$'/etc/ld.so.preload:            OK - Ombrex is enabled.\n'
+    local not_set=$'LD_PRELOAD environment var:    NOT OK - Not set.\n'
+    local not_loaded=$'Current process (shared libs): NOT OK - Unable to find libombrex.so.\n'
+    local in_front=$'Current process (shared libs): OK - libombrex.so is loaded in front of libc.so.6.\n'
+    local not_overloaded=$'Current process (execve addr): NOT OK - execve() symbol not overloaded, Ombrex is not loaded.\n'
+    local overloaded=$'Current process (execve addr): OK - execve() symbol address changed, looks like Ombrex is loaded.\n'
+
+    expect "status before enable" 0 "$not_enabled$not_set$not_loaded$not_overloaded" "" \
+        "${clean[@]}" "$tool" status
+    expect_recorded "before enable" ombrex-e2e-before-enable no
+
+    expect "enable" 0 \
+        $'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] Ombrex library path: \'/usr/local/lib/libombrex.so\'\nSUCCESS: Ombrex has been enabled.\n' \
+        "" "${clean[@]}" "$tool" enable
+    expect_file "after enable" $'/usr/local/lib/libombrex.so\n'
+
+    expect "status after enable" 0 "$enabled$not_set$in_front$overloaded" "" \
+        "${clean[@]}" "$tool" status
+    expect_recorded "after enable" ombrex-e2e-after-enable yes
+
+    expect "disable" 0 \
+        $'[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n' \
+        "" "${clean[@]}" "$tool" disable
+    expect_file "after disable" ""
+
+    expect "status after disable" 0 "$not_enabled$not_set$not_loaded$not_overloaded" "" \
+        "${clean[@]}" "$tool" status
+    expect_recorded "after disable" ombrex-e2e-after-disable no
+
+    # The writes went to the overlay, which is what keeps the machine untouched.
+    if [ ! -f "$scratch/layers/etc/ld.so.preload" ]; then
+        echo "FAIL: the preload file was not written to the overlay" >&2
+        failures=$((failures + 1))
+    fi
+    return "$((failures == 0 ? 0 : 1))"
+}
+
+if [ "${1:-}" = --inside ]; then
+    shift
+    rc=0
+    inside "$@" || rc=$?
+    exit "$rc"
+fi
+
+[ $# -ge 2 ] || {
+    echo "usage: $0 OMBREXCTL LIBRARY [--records]" >&2
+    exit 2
+}
+tool=$(readlink -f "$1")
+library=$(readlink -f "$2")
+records=${3:-}
+
+[ "$(id -u)" -eq 0 ] || unavailable "needs root"
+command -v unshare >/dev/null || unavailable "unshare is not installed"
+grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null ||
+    unavailable "no overlay file system"
+[ -d /usr/local/lib ] || unavailable "/usr/local/lib does not exist"
+unshare -m --propagation private true 2>/dev/null || unavailable "no mount namespaces"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/ombrex-e2e.XXXXXX")
+chmod 0755 "$scratch"
+mkdir "$scratch/layers" "$scratch/real"
+trap 'rm -rf "$scratch"' EXIT
+
+# What the real machine holds now, to prove afterwards that nothing changed.
+snapshot() {
+    local path
+    for path in "$preload" "$installed" "$config"; do
+        if [ -e "$path" ] || [ -L "$path" ]; then
+            stat -c '%n %F %a %u %g %s %Y' "$path"
+            sha256sum <"$path"
+        else
+            echo "$path absent"
+        fi
+    done
+}
+snapshot >"$scratch/real/before"
+
+rc=0
+unshare -m --propagation private "$BASH" "$0" --inside "$scratch" "$tool" "$library" "$records" ||
+    rc=$?
+
+snapshot >"$scratch/real/after"
+if ! cmp -s "$scratch/real/before" "$scratch/real/after"; then
+    echo "FAIL: the machine's own files changed:" >&2
+    diff -u "$scratch/real/before" "$scratch/real/after" >&2 || true
+    exit 1
+fi
+if [ "$rc" -eq 77 ]; then
+    unavailable "overlay mounts failed in the namespace"
+fi
+exit "$rc"
