@@ -240,11 +240,10 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          enableAlready(), disableRemoves("/opt/other.so\n"), statusEnabled()},
         {"another library without a final LF", Library::Standard, "/opt/other.so",
          enableWrites("/opt/other.so\n{L}\n"), disableAbsent(), statusNotEnabled()},
-        {"foreign path ending in libombrex.so", Library::Standard,
-         "/opt/elsewhere/libombrex.so\n", enableAnother(), disableAbsent(), statusForeign()},
-        {"entry and a foreign reference", Library::Standard,
-         "{L}\n/opt/elsewhere/libombrex.so\n", enableAlready(), disableDuplicate(),
-         statusMultiple()},
+        {"foreign path ending in libombrex.so", Library::Standard, "/opt/elsewhere/libombrex.so\n",
+         enableAnother(), disableAbsent(), statusForeign()},
+        {"entry and a foreign reference", Library::Standard, "{L}\n/opt/elsewhere/libombrex.so\n",
+         enableAlready(), disableDuplicate(), statusMultiple()},
         {"two uncommented foreign references around a commented one", Library::Standard,
          "/a/libombrex.so\n#/c/libombrex.so\n/b/libombrex.so\n", enableAnother(),
          disableDuplicate(), statusMultiple()},
@@ -252,8 +251,8 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          disableDuplicate(), statusMultiple()},
         {"two mentions on one line count once", Library::Standard, "{L}\t{L}.old\n",
          enableAlready(), disableRemoves(""), statusEnabled()},
-        {"blanks before the path", Library::Standard, " \t{L}\n", enableAnother(),
-         disableAbsent(), statusForeign()},
+        {"blanks before the path", Library::Standard, " \t{L}\n", enableAnother(), disableAbsent(),
+         statusForeign()},
         {"a CR before the LF", Library::Standard, "{L}\r\n", enableAnother(), disableAbsent(),
          statusForeign()},
         {"the path with a further suffix", Library::Standard, "{L}.1\n", enableAnother(),
@@ -270,9 +269,8 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          disableAbsent(), statusNotEnabled()},
         {"custom library listed", Library::Custom, "{L}\n", enableAlready(), disableRemoves(""),
          statusNotEnabled()},
-        {"custom library listed beside a reference", Library::Custom,
-         "{L}\n/opt/x/libombrex.so\n", enableAlready(),
-         disableRemovesAndWarns("/opt/x/libombrex.so\n"), statusEnabled()},
+        {"custom library listed beside a reference", Library::Custom, "{L}\n/opt/x/libombrex.so\n",
+         enableAlready(), disableRemovesAndWarns("/opt/x/libombrex.so\n"), statusEnabled()},
         {"custom library listed twice", Library::Custom, "{L}\n{L}\n", enableAlready(),
          disableRemoves("{L}\n"), statusNotEnabled()},
         {"custom library, the built-in path listed", Library::Custom, kBuiltIn + "\n",
@@ -282,8 +280,8 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
         {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
          disableRemoves("/opt/a.so\n"), noLibrary()},
         // An empty path is never searched for as an entry.
-        {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(),
-         disableAbsent(), noLibrary()},
+        {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(), disableAbsent(),
+         noLibrary()},
 
         // Text operations end at the first NUL: a rewrite would lose everything after it, so
         // only the outcomes that rewrite are refused.
@@ -291,8 +289,8 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          refuseNul(), disableAbsent(), statusNotEnabled()},
         {"NUL byte after the entry", Library::Standard, "/opt/a.so\n{L}\n\0/opt/b.so\n"s,
          enableAlready(), refuseNul(), statusEnabled()},
-        {"the entry only after a NUL byte", Library::Standard, "/opt/a.so\n\0{L}\n"s,
-         refuseNul(), disableAbsent(), statusNotEnabled()},
+        {"the entry only after a NUL byte", Library::Standard, "/opt/a.so\n\0{L}\n"s, refuseNul(),
+         disableAbsent(), statusNotEnabled()},
         {"a NUL byte alone", Library::Standard, "\0"s, refuseNul(), disableAbsent(),
          statusNotEnabled()},
     };
@@ -370,8 +368,8 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
             RunResult result = world.run("enable");
             Outcome expected = enableWrites("{L}\n");
             // Right after the library path is resolved; the run goes on as before.
-            expected.err = kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning +
-                           kPreloadWarning;
+            expected.err =
+                kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning + kPreloadWarning;
             expectOutcome(world, std::nullopt, result, expected, std::string("enable, ") + what);
         }
         {
@@ -381,7 +379,8 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
             RunResult result = world.run("status");
             Outcome expected = statusEnabled();
             expected.err = kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning;
-            expectOutcome(world, world.expand("{L}\n"), result, expected, std::string("status, ") + what);
+            expectOutcome(world, world.expand("{L}\n"), result, expected,
+                          std::string("status, ") + what);
         }
     }
     // disable does not look at the library file at all.

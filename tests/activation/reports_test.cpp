@@ -87,13 +87,13 @@ TEST(Reports, ConfAndVersionWithEachStandIn) {
          "version capacity=255 argument='' zeroed\n"},
         // A library that fills the whole buffer must not make the tool read past it.
         {"version, buffer filled without a NUL", "version", kVersionUnbounded,
-         tool + "Ombrex library version:  " + std::string(254, 'v') + " (path: " +
-             kVersionUnbounded + ")\n",
+         tool + "Ombrex library version:  " + std::string(254, 'v') +
+             " (path: " + kVersionUnbounded + ")\n",
          "", 0, "version capacity=255 argument='' zeroed\n"},
         // version needs only its own export.
         {"version, another export lacking", "version", kNoConfiguration,
-         tool + "Ombrex library version:  9.8.7-fixture (path: " + kNoConfiguration + ")\n", "",
-         0, "version capacity=255 argument='' zeroed\n"},
+         tool + "Ombrex library version:  9.8.7-fixture (path: " + kNoConfiguration + ")\n", "", 0,
+         "version capacity=255 argument='' zeroed\n"},
         {"version, not a shared object", "version", kNotElf, "",
          "[ERROR] Dynamic linker error message: " + openError(kNotElf) +
              "\n[ERROR] Unable to load shared library\n",

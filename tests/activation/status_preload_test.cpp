@@ -72,9 +72,9 @@ TEST(StatusPreload, ChecksTheToolsOwnProcess) {
         RunResult result = runTool({"status"}, options);
         EXPECT_EQ(result.out, "/etc/ld.so.preload:            OK - Ombrex is enabled.\n" + c.lines)
             << c.name;
-        EXPECT_EQ(result.err, "[WARNING] Using non-default path to libombrex.so: " + library +
-                                  "\n[WARNING] Using non-standard path to ld.so.preload: " +
-                                  preload + "\n")
+        EXPECT_EQ(result.err,
+                  "[WARNING] Using non-default path to libombrex.so: " + library +
+                      "\n[WARNING] Using non-standard path to ld.so.preload: " + preload + "\n")
             << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
     }
@@ -84,8 +84,7 @@ TEST(StatusPreload, ChecksTheToolsOwnProcess) {
 TEST(StatusPreload, StandInForwardsExecve) {
     ScratchDirectory scratch;
     RunOptions options;
-    options.environment = {{"LD_PRELOAD", kFixture},
-                           {"OMBREX_FIXTURE_TRACE", scratch / "trace"}};
+    options.environment = {{"LD_PRELOAD", kFixture}, {"OMBREX_FIXTURE_TRACE", scratch / "trace"}};
     RunResult result = run("/bin/sh", {"-c", "/bin/echo forwarded; exit 3"}, options);
     EXPECT_EQ(result.out, "forwarded\n");
     EXPECT_EQ(result.err, "");
