@@ -380,7 +380,7 @@ TEST(StoreWrite, ReaderNeverSeesPartialContent) {
     });
 
     int failedRuns = 0;
-    for (int i = 0; i < 200 && failedRuns == 0; ++i) {
+    for (int i = 0; i < 150 && failedRuns == 0; ++i) {
         for (const char* action : {"enable", "disable"}) {
             RunResult result = runTool({action}, files.options());
             if (result.status != 0) {
