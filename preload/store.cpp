@@ -249,9 +249,11 @@ Replacement replaceAtomically(const char* path, const char* target, const char* 
     }
 
     // The rename is durable only once the directory is on disk too.
+    // A directory this process may write but not read cannot be opened to sync it; the
+    // file is replaced all the same, so that is no failure.
     FileDescriptor directoryFd(open(directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directoryFd.valid() ||
-        (fsync(directoryFd.get()) != 0 && errno != EINVAL && errno != ENOTSUP)) {
+    if (directoryFd.valid() && fsync(directoryFd.get()) != 0 && errno != EINVAL &&
+        errno != ENOTSUP) {
         failWriting(path, errno);
     }
     return Replacement::Done;
