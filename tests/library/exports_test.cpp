@@ -1,0 +1,159 @@
+// The six exports, called through dlopen and dlsym exactly as the tool calls them.
+#include "library/ombrex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class Exports : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        handle = dlopen(OMBREX_LIBRARY_FILE, RTLD_LAZY);
+        ASSERT_NE(handle, nullptr) << dlerror();
+    }
+
+    template <typename Fn> static Fn get(const char* name) {
+        dlerror();
+        void* symbol = dlsym(handle, name);
+        EXPECT_EQ(dlerror(), nullptr) << name;
+        return reinterpret_cast<Fn>(symbol);
+    }
+
+    void SetUp() override {
+        char pattern[] = "/tmp/ombrex-exports.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        unsetenv("OMBREX_CONFIG_FILE");
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // The conf report's sequence of calls: every option name with its value.
+    std::vector<std::pair<std::string, std::string>> listing(std::string& path, int& fromFile) {
+        get<OmbrexEntryPointFn>("ombrex_entrypoint_cli_init")();
+        const ConfigurationRecord* record =
+            get<OmbrexConfigurationGetFn>("ombrex_configuration_get")();
+        path = record->configFilePath;
+        fromFile = record->loadedFromFile;
+        std::vector<std::pair<std::string, std::string>> options;
+        auto value = get<OmbrexOptionValueFn>(
+            "ombrex_configfile_optionRegistry_getOptionValueAsString");
+        for (const OptionRecord* o =
+                 get<OmbrexOptionGetAllFn>("ombrex_configfile_optionRegistry_getAll")();
+             o->name[0] != 0; ++o) {
+            char* text = value(o->name);
+            options.emplace_back(o->name, text);
+            std::free(text);
+        }
+        get<OmbrexEntryPointFn>("ombrex_entrypoint_cli_exit")();
+        return options;
+    }
+
+    static void* handle;
+    std::string dir;
+};
+
+void* Exports::handle;
+
+TEST_F(Exports, VersionContract) {
+    auto version = get<OmbrexVersionFn>("ombrex_datasource_ombrex_version");
+    char buffer[255] = {};
+    EXPECT_EQ(version(buffer, sizeof buffer, ""), static_cast<int32_t>(strlen(OMBREX_VERSION)));
+    EXPECT_STREQ(buffer, OMBREX_VERSION);
+
+    const size_t exact = strlen(OMBREX_VERSION) + 1;
+    std::vector<char> fits(exact + 1, '#');
+    EXPECT_GE(version(fits.data(), exact, ""), 0);
+    EXPECT_STREQ(fits.data(), OMBREX_VERSION);
+    EXPECT_EQ(fits[exact], '#') << "written past the capacity";
+
+    std::vector<char> small(exact + 1, '#');
+    EXPECT_LT(version(small.data(), exact - 1, ""), 0) << "no room for the terminator";
+    EXPECT_EQ(small[exact - 1], '#') << "written past the capacity";
+    EXPECT_LT(version(small.data(), 0, ""), 0);
+    EXPECT_LT(version(nullptr, 255, ""), 0);
+}
+
+TEST_F(Exports, DefaultsWhenTheFileIsMissing) {
+    const std::string missing = dir + "/missing.ini";
+    setenv("OMBREX_CONFIG_FILE", missing.c_str(), 1);
+    std::string path;
+    int fromFile = -1;
+    const auto options = listing(path, fromFile);
+    EXPECT_EQ(path, missing);
+    EXPECT_EQ(fromFile, 0);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"destination", "syslog"},       {"file", "/var/log/ombrex.log"},
+        {"syslog_socket", "/dev/log"},   {"syslog_facility", "authpriv"},
+        {"syslog_tag", "ombrex"},
+    };
+    EXPECT_EQ(options, expected);
+}
+
+TEST_F(Exports, ValuesFromTheFileInUse) {
+    const std::string ini = dir + "/ombrex.ini";
+    std::ofstream(ini) << "[ombrex]\ndestination = file\nfile = /var/log/exec.log\n"
+                          "syslog_facility = local5\nsyslog_tag = bogus tag\n";
+    setenv("OMBREX_CONFIG_FILE", ini.c_str(), 1);
+    std::string path;
+    int fromFile = -1;
+    auto options = listing(path, fromFile);
+    EXPECT_EQ(path, ini);
+    EXPECT_EQ(fromFile, 1);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"destination", "file"},       {"file", "/var/log/exec.log"},
+        {"syslog_socket", "/dev/log"}, {"syslog_facility", "local5"},
+        {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
+    };
+    EXPECT_EQ(options, expected);
+
+    // A later report reads the file again.
+    std::ofstream(ini) << "[ombrex]\ndestination = none\n";
+    options = listing(path, fromFile);
+    EXPECT_EQ(options.at(0).second, "none");
+    EXPECT_EQ(options.at(1).second, "/var/log/ombrex.log");
+}
+
+TEST_F(Exports, OptionTableRecords) {
+    const OptionRecord* table =
+        get<OmbrexOptionGetAllFn>("ombrex_configfile_optionRegistry_getAll")();
+    size_t count = 0;
+    for (; table[count].name[0] != 0; ++count) {
+        ASSERT_NE(table[count].defaultValue, nullptr);
+        ASSERT_NE(table[count].description, nullptr);
+        EXPECT_GT(strlen(table[count].description), 0u) << table[count].name;
+    }
+    EXPECT_EQ(count, 5u);
+}
+
+TEST_F(Exports, UnknownOptionIsAnEmptyTextToFree) {
+    auto value =
+        get<OmbrexOptionValueFn>("ombrex_configfile_optionRegistry_getOptionValueAsString");
+    for (const char* name : {"no_such_option", "", "destination "}) {
+        char* text = value(name);
+        ASSERT_NE(text, nullptr) << name;
+        EXPECT_STREQ(text, "") << name;
+        std::free(text);
+    }
+}
+
+TEST_F(Exports, InterposesExecve) {
+    // The status report relies on the global lookup of execve finding another address than
+    // the C library's once the library is preloaded; here it must at least define one.
+    void* own = dlsym(handle, "execve");
+    void* libc = dlsym(RTLD_NEXT, "execve");
+    ASSERT_NE(own, nullptr);
+    EXPECT_NE(own, libc);
+}
+
+} // namespace

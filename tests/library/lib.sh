@@ -1,0 +1,130 @@
+# Shared helpers of the library's shell tests; sourced by each of them.
+#
+# The build passes the files under test in the environment:
+#   OMBREX_LIBRARY  the built libombrex.so
+#   EXEC_PROBE      tests/library/exec_probe.c, built
+#   EXEC_STORM      tests/library/exec_storm.c, built
+#   OMBREXCTL       the built tool
+set -u
+
+: "${OMBREX_LIBRARY:?}"
+# The helper programs may be built with AddressSanitizer, whose runtime then is not the first
+# library loaded; that is harmless here because this library defines no allocator.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+unset OMBREX_CONFIG_FILE LD_PRELOAD
+
+scratch=$(mktemp -d /tmp/ombrex-lib.XXXXXX)
+cleanup_hooks=()
+cleanup() {
+    local hook
+    for hook in "${cleanup_hooks[@]}"; do
+        eval "$hook"
+    done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+expect_eq() { # ACTUAL EXPECTED WHAT
+    if [ "$1" != "$2" ]; then
+        fail "$3: expected [$2], got [$1]"
+    fi
+}
+
+finish() {
+    if [ "$failures" -ne 0 ]; then
+        echo "$failures check(s) failed" >&2
+        exit 1
+    fi
+    echo "all checks passed"
+    exit 0
+}
+
+# A test that cannot run here: skipped on a developer's machine, failed in CI.
+cannot_run() {
+    if [ "${CI:-}" = true ]; then
+        echo "FAIL: $* (required in CI)" >&2
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
+
+# write_config FILE LINE... writes an [ombrex] section with the given key = value lines.
+write_config() {
+    local file=$1
+    shift
+    {
+        echo "[ombrex]"
+        local line
+        for line in "$@"; do
+            echo "$line"
+        done
+    } >"$file"
+}
+
+# preloaded CONFIG COMMAND... runs COMMAND with the library preloaded and CONFIG in use.
+preloaded() {
+    local config=$1
+    shift
+    env OMBREX_CONFIG_FILE="$config" LD_PRELOAD="$OMBREX_LIBRARY" "$@"
+}
+
+# Splits records (one per line on stdin) into KEY<TAB>VALUE lines, honouring quoted values
+# and their backslash escapes; a line "--" separates records. Values keep their escapes.
+record_fields() {
+    awk '{
+        s = $0
+        while (length(s) > 0) {
+            sub(/^ +/, "", s)
+            eq = index(s, "=")
+            if (eq == 0) { print "!garbage\t" s; break }
+            key = substr(s, 1, eq - 1)
+            s = substr(s, eq + 1)
+            if (substr(s, 1, 1) == "\"") {
+                v = ""; i = 2; closed = 0
+                while (i <= length(s)) {
+                    c = substr(s, i, 1)
+                    if (c == "\\") { v = v substr(s, i, 2); i += 2; continue }
+                    if (c == "\"") { closed = 1; break }
+                    v = v c; i++
+                }
+                if (!closed) print "!unclosed\t" key
+                s = substr(s, i + 1)
+            } else {
+                sp = index(s, " ")
+                if (sp == 0) { v = s; s = "" } else { v = substr(s, 1, sp - 1); s = substr(s, sp) }
+            }
+            print key "\t" v
+        }
+        print "--"
+    }'
+}
+
+# field NAME RECORD prints the value of the first field NAME of one record.
+field() {
+    printf '%s\n' "$2" | record_fields | awk -F'\t' -v k="$1" '$1 == k { print $2; exit }'
+}
+
+# count_fields NAME RECORD prints how many fields NAME the record has.
+count_fields() {
+    printf '%s\n' "$2" | record_fields | awk -F'\t' -v k="$1" '$1 == k { n++ } END { print n + 0 }'
+}
+
+# Checks that every line of a log is one well-formed record: known keys only, quotes closed.
+expect_well_formed() { # LOG
+    local bad
+    bad=$(record_fields <"$1" | awk -F'\t' '
+        $0 == "--" { next }
+        $1 !~ /^(call|time|pid|ppid|uid|euid|gid|egid|cwd|fd|file|argc|arg[0-9]+|truncated)$/ {
+            print; exit
+        }')
+    if [ -n "$bad" ]; then
+        fail "malformed record field in $1: $bad"
+    fi
+}

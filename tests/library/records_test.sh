@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The library preloaded into a shell: one record per program the shell starts, naming the
+# process, its parent, the users, the working directory, the file and the arguments.
+. "$(dirname "$0")/lib.sh"
+
+log=$scratch/records.log
+: >"$log"
+write_config "$scratch/file.ini" "destination = file" "file = $log"
+workdir="$scratch/work dir"
+mkdir "$workdir"
+
+start=$(date -u +%s)
+# The trailing ':' keeps the shell from replacing itself with the last program.
+shell_pid=$(cd "$workdir" && preloaded "$scratch/file.ini" /bin/sh -c \
+    'echo $$; /bin/echo one "two three" >/dev/null; /bin/true; ls . >/dev/null; :')
+end=$(date -u +%s)
+
+mapfile -t records <"$log"
+expect_eq "${#records[@]}" 3 "number of records"
+expect_well_formed "$log"
+
+expected_files=("/bin/echo" "/bin/true" "$(command -v ls)")
+expected_argc=(3 1 2)
+expected_arg0=("/bin/echo" "/bin/true" "ls")
+pids=()
+for i in 0 1 2; do
+    r=${records[$i]:-}
+    expect_eq "$(field call "$r")" execve "record $i: call"
+    expect_eq "$(field ppid "$r")" "$shell_pid" "record $i: ppid"
+    expect_eq "$(field uid "$r")" "$(id -ru)" "record $i: uid"
+    expect_eq "$(field euid "$r")" "$(id -u)" "record $i: euid"
+    expect_eq "$(field gid "$r")" "$(id -rg)" "record $i: gid"
+    expect_eq "$(field egid "$r")" "$(id -g)" "record $i: egid"
+    expect_eq "$(field cwd "$r")" "$workdir" "record $i: cwd"
+    expect_eq "$(field file "$r")" "${expected_files[$i]}" "record $i: file"
+    expect_eq "$(field argc "$r")" "${expected_argc[$i]}" "record $i: argc"
+    expect_eq "$(field arg0 "$r")" "${expected_arg0[$i]}" "record $i: arg0"
+    expect_eq "$(count_fields call "$r")" 1 "record $i: one call field"
+    pids+=("$(field pid "$r")")
+
+    stamp=$(field time "$r")
+    if [[ ! $stamp =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6}Z$ ]]; then
+        fail "record $i: time [$stamp] is not an ISO 8601 UTC time"
+    else
+        seconds=$(date -u -d "${stamp%.*}Z" +%s)
+        if [ "$seconds" -lt "$start" ] || [ "$seconds" -gt "$end" ]; then
+            fail "record $i: time $stamp outside the run ($start..$end)"
+        fi
+    fi
+done
+expect_eq "$(field arg1 "${records[0]:-}")" "one" "echo arg1"
+expect_eq "$(field arg2 "${records[0]:-}")" "two three" "echo arg2"
+expect_eq "$(field arg1 "${records[2]:-}")" "." "ls arg1"
+distinct=$(printf '%s\n' "${pids[@]}" | sort -u | wc -l)
+expect_eq "$distinct" 3 "distinct pids of the three programs"
+
+# Logging off: the programs run, nothing is written.
+: >"$log"
+write_config "$scratch/none.ini" "destination = none" "file = $log"
+out=$(preloaded "$scratch/none.ini" /bin/sh -c '/bin/echo quiet; :')
+expect_eq "$out" quiet "output with logging off"
+expect_eq "$(wc -c <"$log")" 0 "bytes written with logging off"
+
+# The record is written by the process that executes: a program that was already running
+# when the configuration changed follows the new file at its next execution.
+write_config "$scratch/switch.ini" "destination = none" "file = $log"
+preloaded "$scratch/switch.ini" /bin/sh -c \
+    "/bin/true; printf '[ombrex]\ndestination = file\nfile = %s\n' '$log' >'$scratch/switch.ini'; /bin/true; :"
+expect_eq "$(wc -l <"$log")" 1 "records after the configuration switched on"
+
+finish
