@@ -11,7 +11,7 @@ library_page=$man_dir/ombrex.ini.5
 [ -f "$tool_page" ] && [ -f "$library_page" ] || fail "pages not generated in $man_dir"
 
 need_command mandoc mandoc
-need_command groff groff
+need_command groff groff-base
 for page in "$tool_page" "$library_page"; do
     # mandoc reports style issues too; any message at all fails.
     findings=$(mandoc -T lint "$page" 2>&1 || true)
