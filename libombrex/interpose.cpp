@@ -175,8 +175,10 @@ OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char
 }
 
 // The argument arrays below are sized by the caller's own list, bounded by maxListArguments.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wstack-usage="
+#endif
 
 OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
     va_list arguments;
@@ -226,7 +228,9 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
     return realExecve(path, argv, envp);
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
                               const void* attributes, char* const argv[], char* const envp[]) {
