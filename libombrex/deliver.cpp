@@ -15,7 +15,8 @@ bool openFile(const char* path, Target& target) {
     // Never created here: a file made by whichever process happens to run first would belong
     // to that user. No symbolic link is followed, so nobody can point a privileged program's
     // records into another file, and O_NONBLOCK keeps a FIFO put in its place from blocking.
-    const int fd = sys::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    const int fd =
+        sys::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -72,8 +73,8 @@ void sendRecord(const Target& target, const char* record, size_t length) {
             // MSG_DONTWAIT: a daemon that has stopped reading drops this record instead of
             // hanging every program on the machine.
             result = sys::sendto(target.fd, record, length, MSG_DONTWAIT | MSG_NOSIGNAL,
-                            reinterpret_cast<const sockaddr*>(&target.address),
-                            target.addressLength);
+                                 reinterpret_cast<const sockaddr*>(&target.address),
+                                 target.addressLength);
         } else {
             result = sys::write(target.fd, record, length);
         }

@@ -4,9 +4,9 @@
 // per option, exit), so they may keep the loaded configuration in static storage; the record
 // path never touches it.
 
-#include "library/ombrex.h"
 #include "libombrex/export.h"
 #include "libombrex/options.h"
+#include "library/ombrex.h"
 
 #include "libombrex/bytes.h"
 
@@ -74,8 +74,7 @@ OMBREX_EXPORT const OptionRecord* ombrex_configfile_optionRegistry_getAll(void) 
         const char* const name = ombrex::optionNames[i];
         optionTable[i].name = name;
         optionTable[i].defaultValue = i < ombrex::optionCount ? ombrex::optionDefault(name) : "";
-        optionTable[i].description =
-            i < ombrex::optionCount ? ombrex::optionDescription(name) : "";
+        optionTable[i].description = i < ombrex::optionCount ? ombrex::optionDescription(name) : "";
         optionTable[i].kind = 0;
         optionTable[i].reserved = 0;
     }

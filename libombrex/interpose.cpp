@@ -42,11 +42,10 @@ using ExecveFn = int (*)(const char*, char* const*, char* const*);
 using ExecvFn = int (*)(const char*, char* const*);
 using FexecveFn = int (*)(int, char* const*, char* const*);
 using ExecveatFn = int (*)(int, const char*, char* const*, char* const*, int);
-using SpawnFn = int (*)(pid_t*, const char*, const void*, const void*, char* const*,
-                        char* const*);
+using SpawnFn = int (*)(pid_t*, const char*, const void*, const void*, char* const*, char* const*);
 
-constexpr int atFdcwd = -100;         // AT_FDCWD
-constexpr int atEmptyPath = 0x1000;   // AT_EMPTY_PATH
+constexpr int atFdcwd = -100;       // AT_FDCWD
+constexpr int atEmptyPath = 0x1000; // AT_EMPTY_PATH
 
 // Arguments of execl, execlp and execle are copied to the stack; the C library does the same,
 // and this bound only stops an absurd count from running off the stack.
@@ -168,7 +167,8 @@ OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
 OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
                            int flags) {
     record("execveat", path, argv, dirfd == atFdcwd ? -1 : dirfd);
-    if (const auto fn = next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
+    if (const auto fn =
+            next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
         return fn(dirfd, path, argv, envp, flags);
     }
     return static_cast<int>(ombrex::sys::invoke(SYS_execveat, dirfd, path, argv, envp, flags));
@@ -235,7 +235,8 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
 OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
                               const void* attributes, char* const argv[], char* const envp[]) {
     record("posix_spawn", path, argv);
-    if (const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn)) {
+    if (const auto fn =
+            next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn)) {
         return fn(pid, path, fileActions, attributes, argv, envp);
     }
     return ENOSYS;
@@ -244,7 +245,8 @@ OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActi
 OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileActions,
                                const void* attributes, char* const argv[], char* const envp[]) {
     record("posix_spawnp", file, argv);
-    if (const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp)) {
+    if (const auto fn =
+            next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp)) {
         return fn(pid, file, fileActions, attributes, argv, envp);
     }
     return ENOSYS;
@@ -261,9 +263,9 @@ int ombrexOwnFexecve(int, char* const*, char* const*)
     __attribute__((alias("fexecve"), visibility("hidden")));
 int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int)
     __attribute__((alias("execveat"), visibility("hidden")));
-int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*,
-                        char* const*) __attribute__((alias("posix_spawn"), visibility("hidden")));
-int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*,
-                         char* const*) __attribute__((alias("posix_spawnp"), visibility("hidden")));
+int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*, char* const*)
+    __attribute__((alias("posix_spawn"), visibility("hidden")));
+int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*, char* const*)
+    __attribute__((alias("posix_spawnp"), visibility("hidden")));
 
 } // extern "C"

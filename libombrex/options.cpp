@@ -21,9 +21,9 @@ constexpr int defaultFacility = 10; // authpriv
 // Names and codes side by side as plain arrays: a table of pointers would cost relocations at
 // every load of the library.
 constexpr char facilityNames[][10] = {
-    "user", "mail",   "daemon", "auth",   "syslog", "lpr",    "news",   "uucp",   "cron",
-    "authpriv", "ftp", "local0", "local1", "local2", "local3", "local4", "local5", "local6",
-    "local7",
+    "user",   "mail",   "daemon",   "auth",   "syslog", "lpr",    "news",
+    "uucp",   "cron",   "authpriv", "ftp",    "local0", "local1", "local2",
+    "local3", "local4", "local5",   "local6", "local7",
 };
 constexpr int facilityCodes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 16, 17, 18, 19, 20, 21, 22, 23};
 static_assert(sizeof facilityNames / sizeof facilityNames[0] ==

@@ -180,9 +180,9 @@ __attribute__((noinline)) void writeRecord(const Target& target, const ExecEvent
 
     char buffer[recordCapacity];
     const SyslogHeader header{target.facility, target.tag};
-    const size_t length = formatRecord(buffer, sizeof buffer, event, facts,
-                                       target.destination == Destination::syslog ? &header
-                                                                                 : nullptr);
+    const size_t length =
+        formatRecord(buffer, sizeof buffer, event, facts,
+                     target.destination == Destination::syslog ? &header : nullptr);
     sendRecord(target, buffer, length);
 }
 

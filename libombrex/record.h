@@ -14,10 +14,10 @@ inline constexpr size_t recordCapacity = 8000;
 
 // What the program asked for, as passed to the interposed call.
 struct ExecEvent {
-    const char* call;   // name of the entry point, e.g. "execvp"
-    const char* file;   // path or name as given; may be null
-    char* const* argv;  // may be null
-    int fd;             // descriptor executed or resolved against; -1 when there is none
+    const char* call;  // name of the entry point, e.g. "execvp"
+    const char* file;  // path or name as given; may be null
+    char* const* argv; // may be null
+    int fd;            // descriptor executed or resolved against; -1 when there is none
 };
 
 // What the process looks like at the moment of the call.

@@ -18,7 +18,7 @@ inline constexpr char truncationMarker[] = " truncated=yes";
 inline constexpr size_t writerReserve = 1 + sizeof truncationMarker - 1 + 1;
 
 class Writer {
-public:
+  public:
     Writer(char* buffer, size_t capacity);
 
     // False (and the writer is full from then on) when the bytes do not fit.
@@ -48,7 +48,7 @@ public:
         return buffer_;
     }
 
-private:
+  private:
     void putReserved(const char* bytes, size_t count);
 
     char* buffer_;

@@ -150,8 +150,8 @@ static int failOnMissingFile(const char* entry) {
     } else if (strncmp(entry, "posix_spawn", 11) == 0) {
         pid_t pid;
         errno = 0;
-        int error = spawn(entry, strcmp(entry, "posix_spawn") == 0 ? file : "missing-ombrex-program",
-                          argv, &pid);
+        int error = spawn(
+            entry, strcmp(entry, "posix_spawn") == 0 ? file : "missing-ombrex-program", argv, &pid);
         if (error != ENOENT) {
             fprintf(stderr, "%s: returned %d, expected ENOENT\n", entry, error);
             return 1;

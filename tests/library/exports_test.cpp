@@ -14,7 +14,7 @@
 namespace {
 
 class Exports : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         handle = dlopen(OMBREX_LIBRARY_FILE, RTLD_LAZY);
         ASSERT_NE(handle, nullptr) << dlerror();
@@ -46,8 +46,8 @@ protected:
         path = record->configFilePath;
         fromFile = record->loadedFromFile;
         std::vector<std::pair<std::string, std::string>> options;
-        auto value = get<OmbrexOptionValueFn>(
-            "ombrex_configfile_optionRegistry_getOptionValueAsString");
+        auto value =
+            get<OmbrexOptionValueFn>("ombrex_configfile_optionRegistry_getOptionValueAsString");
         for (const OptionRecord* o =
                  get<OmbrexOptionGetAllFn>("ombrex_configfile_optionRegistry_getAll")();
              o->name[0] != 0; ++o) {
@@ -93,8 +93,8 @@ TEST_F(Exports, DefaultsWhenTheFileIsMissing) {
     EXPECT_EQ(path, missing);
     EXPECT_EQ(fromFile, 0);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"destination", "syslog"},       {"file", "/var/log/ombrex.log"},
-        {"syslog_socket", "/dev/log"},   {"syslog_facility", "authpriv"},
+        {"destination", "syslog"},     {"file", "/var/log/ombrex.log"},
+        {"syslog_socket", "/dev/log"}, {"syslog_facility", "authpriv"},
         {"syslog_tag", "ombrex"},
     };
     EXPECT_EQ(options, expected);
@@ -110,11 +110,12 @@ TEST_F(Exports, ValuesFromTheFileInUse) {
     auto options = listing(path, fromFile);
     EXPECT_EQ(path, ini);
     EXPECT_EQ(fromFile, 1);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"destination", "file"},       {"file", "/var/log/exec.log"},
-        {"syslog_socket", "/dev/log"}, {"syslog_facility", "local5"},
-        {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
-    };
+    const std::vector<std::pair<std::string, std::string>> expected =
+        {
+            {"destination", "file"},       {"file", "/var/log/exec.log"},
+            {"syslog_socket", "/dev/log"}, {"syslog_facility", "local5"},
+            {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
+        };
     EXPECT_EQ(options, expected);
 
     // A later report reads the file again.

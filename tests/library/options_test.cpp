@@ -79,8 +79,8 @@ TEST(Options, ParsesValidatesAndFallsBack) {
         {"comments and blank lines",
          "; comment\n# comment\n\n[ombrex]\n  ; destination = none\n\tdestination\t=\tfile  \n",
          with([](Values& v) { v.destination = "file"; })},
-        {"comment after a value", "[ombrex]\nfile = /var/log/a.log ; where\ndestination = none # x\n",
-         with([](Values& v) {
+        {"comment after a value",
+         "[ombrex]\nfile = /var/log/a.log ; where\ndestination = none # x\n", with([](Values& v) {
              v.file = "/var/log/a.log";
              v.destination = "none";
          })},
@@ -104,7 +104,8 @@ TEST(Options, ParsesValidatesAndFallsBack) {
          with([](Values& v) { v.destination = "file"; })},
         {"relative file", "[ombrex]\nfile = records.log\n", Values{}},
         {"empty value", "[ombrex]\nfile =\nsyslog_tag =\n", Values{}},
-        {"unknown facility", "[ombrex]\nsyslog_facility = kern\nsyslog_facility = local9\n", Values{}},
+        {"unknown facility", "[ombrex]\nsyslog_facility = kern\nsyslog_facility = local9\n",
+         Values{}},
         {"tag with a blank", "[ombrex]\nsyslog_tag = two words\n", Values{}},
         {"tag with a colon", "[ombrex]\nsyslog_tag = a:b\n", Values{}},
         {"tag of 32 characters", "[ombrex]\nsyslog_tag = " + std::string(32, 't') + "\n",
@@ -114,8 +115,7 @@ TEST(Options, ParsesValidatesAndFallsBack) {
          with([](Values& v) { v.socket = "/" + std::string(106, 's'); })},
         {"socket path too long", "[ombrex]\nsyslog_socket = /" + socket108.substr(1) + "\n",
          Values{}},
-        {"line with a NUL", withNul,
-         with([](Values& v) { v.tag = "ok"; })},
+        {"line with a NUL", withNul, with([](Values& v) { v.tag = "ok"; })},
         {"line without '='", "[ombrex]\ndestination none\n", Values{}},
         {"unknown key", "[ombrex]\nverbose = yes\n", Values{}},
         {"unterminated section header", "[ombrex\ndestination = none\n", Values{}},
@@ -126,7 +126,7 @@ TEST(Options, ParsesValidatesAndFallsBack) {
 }
 
 class OptionFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/ombrex-options.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
