@@ -92,9 +92,15 @@ void putTime(Writer& w, const ProcessFacts& facts) {
     w.put('Z');
 }
 
+// Name and number in one append, so that a record cut here never ends in a bare name.
 void putNumberField(Writer& w, const char* prefix, int64_t value) {
-    w.put(prefix);
-    w.putSigned(value);
+    char field[48];
+    Writer f(field, sizeof field);
+    f.put(prefix);
+    f.putSigned(value);
+    if (!f.full()) {
+        w.put(field, f.size());
+    }
 }
 
 size_t countArguments(char* const* argv) {
