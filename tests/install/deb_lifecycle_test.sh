@@ -14,8 +14,7 @@ debs=("$OMBREX_DEB_DIR"/ombrex_*.deb)
 
 cat >"$scratch/inside.sh" <<'INSIDE'
 set -euo pipefail
-source "$TEST_DIR/common.sh"
-trap - EXIT # the scratch directory belongs to the outer shell
+source "$TEST_DIR/assertions.sh"
 deb=$1
 records=$2
 unset OMBREX_TEST_LD_SO_PRELOAD_PATH OMBREX_TEST_LIBOMBREX_SO_PATH
