@@ -62,8 +62,11 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
     // which would be quadratic on a long comment line full of the needle.
     const char* lineStart = text;
     const char* scannedUpTo = text;
-    for (const char* at = findFrom(text, end, needle, needleLength); at != nullptr;
-         at = findFrom(at + needleLength, end, needle, needleLength)) {
+    // Without an LF in the needle no occurrence spans lines, so once a line is known to be a
+    // comment the search may go on at its end: every later occurrence on it is a comment too.
+    bool skipCommentLines = std::memchr(needle, '\n', needleLength) == nullptr;
+    const char* at = findFrom(text, end, needle, needleLength);
+    while (at != nullptr) {
         // The occurrence's own first byte counts as well.
         const void* lastLf = memrchr(scannedUpTo, '\n', static_cast<size_t>(at + 1 - scannedUpTo));
         if (lastLf != nullptr) {
@@ -73,6 +76,16 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
         if (*lineStart != '#') {
             return lineStart;
         }
+        const char* from = at + needleLength;
+        if (skipCommentLines) {
+            const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(end - from));
+            if (lineEnd == nullptr) {
+                return nullptr;
+            }
+            from = static_cast<const char*>(lineEnd);
+            scannedUpTo = from;
+        }
+        at = findFrom(from, end, needle, needleLength);
     }
     return nullptr;
 }
