@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected.h"
 #include "tests/support/run.h"
 
 namespace ombrex::test {
-
-inline const std::string kPreloadVariable = "OMBREX_TEST_LD_SO_PRELOAD_PATH";
-inline const std::string kLibraryVariable = "OMBREX_TEST_LIBOMBREX_SO_PATH";
 
 inline const std::string kOpenForWritingFailed =
     "[ERROR] Unable to open file for writing (missing sudo, maybe?).\n";
@@ -19,52 +17,6 @@ inline const std::string kWriteFailed = "[ERROR] Unable to write to file.\n";
 inline const std::string kReadFailed = "[ERROR] Unable to read ld.so.preload file.\n";
 inline const std::string kTooLarge =
     "[ERROR] Unable to read the ld.so.preload file: it is too large.\n";
-
-inline std::string diag(const std::string& label, const std::string& value) {
-    return "[DIAG] " + label + ": '" + value + "'\n";
-}
-
-inline std::string preloadWarning(const std::string& preload) {
-    return "[WARNING] Using non-standard path to ld.so.preload: " + preload + "\n";
-}
-
-inline std::string libraryWarning(const std::string& library) {
-    return "[WARNING] Using non-default path to libombrex.so: " + library + "\n";
-}
-
-// What a run writes to standard error before its own lines: the library is resolved once,
-// the preload file once per read and once per write.
-inline std::string warnings(const std::string& preload, const std::string& library,
-                            int preloadResolutions) {
-    std::string text = libraryWarning(library);
-    for (int i = 0; i < preloadResolutions; ++i) {
-        text += preloadWarning(preload);
-    }
-    return text;
-}
-
-inline std::string enabledOut(const std::string& preload, const std::string& library) {
-    return diag("ld.so.preload path", preload) + diag("Ombrex library path", library) +
-           "SUCCESS: Ombrex has been enabled.\n";
-}
-
-inline std::string alreadyEnabledOut(const std::string& preload, const std::string& library) {
-    return diag("ld.so.preload path", preload) + diag("Search string", library) +
-           "[NOTICE] Ombrex is already enabled in /etc/ld.so.preload.\n";
-}
-
-inline const std::string kDisabledOut =
-    "[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
-    "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n";
-
-inline std::string alreadyAbsentOut(const std::string& preload, const std::string& library) {
-    return diag("ld.so.preload path", preload) + diag("libombrex.so path", library) +
-           "[NOTICE] Ombrex library is already absent from the ld.so.preload file.\n";
-}
-
-inline std::string pathAndErrno(const std::string& preload, const std::string& error) {
-    return diag("ld.so.preload path", preload) + diag("Error message", error);
-}
 
 inline const std::string kNotEnabledLine =
     "/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n";
@@ -104,9 +56,7 @@ struct StoreFiles {
     }
 
     static RunOptions optionsFor(const std::string& preloadPath, const std::string& libraryPath) {
-        RunOptions options;
-        options.environment = {{kPreloadVariable, preloadPath}, {kLibraryVariable, libraryPath}};
-        return options;
+        return withOverrides(preloadPath, libraryPath);
     }
 
     static RunOptions asNobody(RunOptions options) {

@@ -16,13 +16,13 @@ TEST(StoreRead, MissingFileReadsAsEmptyAndIsNotCreatedByReaders) {
 
     RunResult disable = runTool({"disable"}, files.options());
     EXPECT_EQ(disable.out, alreadyAbsentOut(files.preload, files.library));
-    EXPECT_EQ(disable.err, warnings(files.preload, files.library, 1));
+    EXPECT_EQ(disable.err, overrideWarnings(files.preload, files.library, 1));
     EXPECT_EQ(disable.status, 0);
 
     // The other checks look at the tool's own process, which differs between builds.
     RunResult status = runTool({"status"}, files.options());
     EXPECT_EQ(status.out.substr(0, kNotEnabledLine.size()), kNotEnabledLine);
-    EXPECT_EQ(status.err, warnings(files.preload, files.library, 1));
+    EXPECT_EQ(status.err, overrideWarnings(files.preload, files.library, 1));
     EXPECT_EQ(status.status, 0);
 
     EXPECT_FALSE(fileExists(files.preload));
@@ -53,7 +53,7 @@ TEST(StoreRead, ContentIsReadWholeAndKeptByteForByte) {
         writeFile(files.preload, c.before, 0644);
         RunResult result = runTool({"enable"}, files.options());
         EXPECT_EQ(result.out, enabledOut(files.preload, files.library)) << c.name;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 2)) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
         EXPECT_EQ(readFile(files.preload), c.before + c.appendedAfter + files.library + "\n")
             << c.name;
@@ -76,7 +76,7 @@ TEST(StoreRead, EntryRemovedFromFileWithoutFinalLineFeed) {
         writeFile(files.preload, c.before, 0644);
         RunResult result = runTool({"disable"}, files.options());
         EXPECT_EQ(result.out, kDisabledOut) << c.name;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 2)) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
         ASSERT_TRUE(fileExists(files.preload)) << c.name;
         EXPECT_EQ(readFile(files.preload), c.after) << c.name;
@@ -105,7 +105,8 @@ TEST(StoreRead, OverrideWarningOnEveryResolution) {
         writeFile(files.preload, c.before, 0644);
         RunResult result = runTool({c.action}, files.options());
         EXPECT_EQ(result.out, c.out) << c.name;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, c.preloadWarnings)) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, c.preloadWarnings))
+            << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
     }
 }
@@ -118,7 +119,8 @@ TEST(StoreRead, UnreadableFileIsFatalForEveryAction) {
     for (const char* action : {"enable", "disable", "status"}) {
         RunResult result = runTool({action}, StoreFiles::asNobody(files.options()));
         EXPECT_EQ(result.out, pathAndErrno(files.preload, "Permission denied")) << action;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 1) + kReadFailed) << action;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + kReadFailed)
+            << action;
         EXPECT_EQ(result.status, 127) << action;
         EXPECT_EQ(readFile(files.preload), before) << action;
     }
@@ -136,7 +138,7 @@ TEST(StoreRead, TooLargeFileIsRefusedAndLeftUntouched) {
         for (const char* action : {"enable", "disable", "status"}) {
             RunResult result = runTool({action}, files.options());
             EXPECT_EQ(result.out, diag("ld.so.preload path", files.preload)) << action << size;
-            EXPECT_EQ(result.err, warnings(files.preload, files.library, 1) + kTooLarge)
+            EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + kTooLarge)
                 << action << size;
             EXPECT_EQ(result.status, 127) << action << size;
         }
@@ -165,7 +167,7 @@ TEST(StoreRead, FileHoldingNulIsNotRewritten) {
         RunResult result = runTool({c.action}, files.options());
         EXPECT_EQ(result.out, diag("ld.so.preload path", files.preload)) << c.action;
         EXPECT_EQ(result.err,
-                  warnings(files.preload, files.library, 1) +
+                  overrideWarnings(files.preload, files.library, 1) +
                       "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL "
                       "byte.\n")
             << c.action;
@@ -184,17 +186,17 @@ TEST(StoreRead, EmptyPreloadOverride) {
 
     RunResult enable = runTool({"enable"}, options);
     EXPECT_EQ(enable.out, pathAndErrno("", "No such file or directory"));
-    EXPECT_EQ(enable.err, warnings("", files.library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(enable.err, overrideWarnings("", files.library, 2) + kOpenForWritingFailed);
     EXPECT_EQ(enable.status, 127);
 
     RunResult disable = runTool({"disable"}, options);
     EXPECT_EQ(disable.out, alreadyAbsentOut("", files.library));
-    EXPECT_EQ(disable.err, warnings("", files.library, 1));
+    EXPECT_EQ(disable.err, overrideWarnings("", files.library, 1));
     EXPECT_EQ(disable.status, 0);
 
     RunResult status = runTool({"status"}, options);
     EXPECT_EQ(status.out.substr(0, kNotEnabledLine.size()), kNotEnabledLine);
-    EXPECT_EQ(status.err, warnings("", files.library, 1));
+    EXPECT_EQ(status.err, overrideWarnings("", files.library, 1));
     EXPECT_EQ(status.status, 0);
 
     EXPECT_EQ(allEntries(workingDirectory.path()), std::vector<std::string>{});
@@ -212,14 +214,14 @@ TEST(StoreRead, QuoteAndPerCentInPathsArePrintedVerbatim) {
 
     RunResult enable = runTool({"enable"}, StoreFiles::optionsFor(preload, library));
     EXPECT_EQ(enable.out, enabledOut(preload, library));
-    EXPECT_EQ(enable.err, warnings(preload, library, 2));
+    EXPECT_EQ(enable.err, overrideWarnings(preload, library, 2));
     EXPECT_EQ(enable.status, 0);
     EXPECT_EQ(readFile(preload), library + "\n");
 
     const std::string missing = dir + "/missing'%s/ld.so.preload";
     RunResult failed = runTool({"enable"}, StoreFiles::optionsFor(missing, library));
     EXPECT_EQ(failed.out, pathAndErrno(missing, "No such file or directory"));
-    EXPECT_EQ(failed.err, warnings(missing, library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(failed.err, overrideWarnings(missing, library, 2) + kOpenForWritingFailed);
     EXPECT_EQ(failed.status, 127);
 }
 

@@ -56,7 +56,7 @@ TEST(StoreWrite, NewFileGetsMode0644WhateverTheUmask) {
         options.umask = mask;
         RunResult result = runTool({"enable"}, options);
         EXPECT_EQ(result.out, enabledOut(files.preload, files.library)) << mask;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 2)) << mask;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << mask;
         EXPECT_EQ(result.status, 0) << mask;
         EXPECT_EQ(readFile(files.preload), files.library + "\n") << mask;
         EXPECT_EQ(infoOf(files.preload).mode, 0644u) << mask;
@@ -69,7 +69,7 @@ TEST(StoreWrite, MissingDirectoryFailsToOpen) {
     const std::string preload = files.dir / "missing/ld.so.preload";
     RunResult result = runTool({"enable"}, StoreFiles::optionsFor(preload, files.library));
     EXPECT_EQ(result.out, pathAndErrno(preload, "No such file or directory"));
-    EXPECT_EQ(result.err, warnings(preload, files.library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + kOpenForWritingFailed);
     EXPECT_EQ(result.status, 127);
     EXPECT_FALSE(fileExists(files.dir / "missing"));
     EXPECT_EQ(allEntries(files.dir.path()), std::vector<std::string>{"libombrex.so"});
@@ -102,12 +102,12 @@ TEST(StoreWrite, DevFullReadsAsEmptyAndEveryWriteFails) {
 
     RunResult disable = runAgainstDevFull("disable", files);
     EXPECT_EQ(disable.out, alreadyAbsentOut("/dev/full", files.library));
-    EXPECT_EQ(disable.err, warnings("/dev/full", files.library, 1));
+    EXPECT_EQ(disable.err, overrideWarnings("/dev/full", files.library, 1));
     EXPECT_EQ(disable.status, 0);
 
     RunResult enable = runAgainstDevFull("enable", files);
     EXPECT_EQ(enable.out, pathAndErrno("/dev/full", "No space left on device"));
-    EXPECT_EQ(enable.err, warnings("/dev/full", files.library, 2) + kWriteFailed);
+    EXPECT_EQ(enable.err, overrideWarnings("/dev/full", files.library, 2) + kWriteFailed);
     EXPECT_EQ(enable.status, 127);
 
     struct stat info {};
@@ -143,7 +143,7 @@ exit $status
     RunResult result = runWithPrivateMounts(script, {files.dir.path(), toolPath()},
                                             StoreFiles::optionsFor(preload, files.library));
     EXPECT_EQ(result.out, pathAndErrno(preload, "No space left on device"));
-    EXPECT_EQ(result.err, warnings(preload, files.library, 2) + kWriteFailed);
+    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + kWriteFailed);
     EXPECT_EQ(result.status, 127);
     EXPECT_EQ(readFile(files.dir / "listing"), "ld.so.preload\n");
     // Compared as a flag: a mismatch of 40 kB would drown the report.
@@ -172,7 +172,8 @@ TEST(StoreWrite, UnprivilegedUserCannotWrite) {
         }
         RunResult result = runTool({"enable"}, StoreFiles::asNobody(files.options()));
         EXPECT_EQ(result.out, pathAndErrno(files.preload, "Permission denied")) << c.name;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 2) + kOpenForWritingFailed)
+        EXPECT_EQ(result.err,
+                  overrideWarnings(files.preload, files.library, 2) + kOpenForWritingFailed)
             << c.name;
         EXPECT_EQ(result.status, 127) << c.name;
         if (c.exists) {
@@ -220,7 +221,7 @@ TEST(StoreWrite, SymlinkedFileStaysALink) {
 
         RunResult result = runTool({"enable"}, StoreFiles::optionsFor(preload, files.library));
         EXPECT_EQ(result.out, enabledOut(preload, files.library)) << c.name;
-        EXPECT_EQ(result.err, warnings(preload, files.library, 2)) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
 
         for (const auto& [link, text] : links) {
@@ -250,7 +251,7 @@ TEST(StoreWrite, ReplacedFileKeepsOwnerModeAndAttributes) {
 
     RunResult result = runTool({"enable"}, files.options());
     EXPECT_EQ(result.out, enabledOut(files.preload, files.library));
-    EXPECT_EQ(result.err, warnings(files.preload, files.library, 2));
+    EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(files.preload), kOther + files.library + "\n");
     FileInfo info = infoOf(files.preload);
@@ -290,7 +291,7 @@ TEST(StoreWrite, WritesInPlaceWhenReplacingIsNotPossible) {
         RunResult result = runTool(
             {"enable"}, StoreFiles::asNobody(StoreFiles::optionsFor(preload, files.library)));
         EXPECT_EQ(result.out, enabledOut(preload, files.library)) << c.name;
-        EXPECT_EQ(result.err, warnings(preload, files.library, 2)) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
         EXPECT_EQ(readFile(preload), kOther + files.library + "\n") << c.name;
         FileInfo info = infoOf(preload);
@@ -303,7 +304,7 @@ TEST(StoreWrite, WritesInPlaceWhenReplacingIsNotPossible) {
         RunResult shrink = runTool(
             {"disable"}, StoreFiles::asNobody(StoreFiles::optionsFor(preload, files.library)));
         EXPECT_EQ(shrink.out, kDisabledOut) << c.name;
-        EXPECT_EQ(shrink.err, warnings(preload, files.library, 2)) << c.name;
+        EXPECT_EQ(shrink.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(shrink.status, 0) << c.name;
         EXPECT_EQ(readFile(preload), kOther) << c.name;
         EXPECT_EQ(allEntries(dir), std::vector<std::string>{"ld.so.preload"}) << c.name;
@@ -335,7 +336,7 @@ exec "$tool" "$action"
         RunResult result = runWithPrivateMounts(script, {files.dir.path(), toolPath(), step.action},
                                                 files.options());
         EXPECT_EQ(result.out, step.out) << step.action;
-        EXPECT_EQ(result.err, warnings(files.preload, files.library, 2)) << step.action;
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << step.action;
         EXPECT_EQ(result.status, 0) << step.action;
         EXPECT_EQ(readFile(mounted), step.after) << step.action;
         EXPECT_EQ(readFile(files.preload), "") << step.action;
