@@ -15,14 +15,9 @@ bool openFile(const char* path, Target& target) {
     // Never created here: a file made by whichever process happens to run first would belong
     // to that user. No symbolic link is followed, so nobody can point a privileged program's
     // records into another file, and O_NONBLOCK keeps a FIFO put in its place from blocking.
-    const int fd =
-        sys::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = sys::openRegular(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW |
+                                              O_NONBLOCK);
     if (fd < 0) {
-        return false;
-    }
-    struct stat status;
-    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        sys::close(fd);
         return false;
     }
     target.fd = fd;

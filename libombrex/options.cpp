@@ -179,13 +179,8 @@ const char* configPath() {
 bool loadOptions(const char* path, char* text, Options& options) {
     setDefaults(options);
     // Non-blocking, so that a FIFO in place of the file cannot stall the program.
-    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = sys::openRegular(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        return false;
-    }
-    struct stat status;
-    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        sys::close(fd);
         return false;
     }
     size_t length = 0;

@@ -62,6 +62,21 @@ inline int fstat(int fd, struct stat* status) {
     return static_cast<int>(invoke(SYS_fstat, fd, status));
 }
 
+// Keeps the descriptor only when path names a regular file, so that a FIFO, device or
+// directory put in its place is passed over. -1 otherwise.
+inline int openRegular(const char* path, int flags) {
+    const int fd = sys::open(path, flags);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat status;
+    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        sys::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 inline int socket(int domain, int type, int protocol) {
     return static_cast<int>(invoke(SYS_socket, domain, type, protocol));
 }
