@@ -54,8 +54,8 @@ on_demand() {
         COMP_LINE="${COMP_WORDS[*]}"
         COMP_POINT=${#COMP_LINE}
         __load_completion "${COMP_WORDS[0]}" || exit 1
-        spec=$(complete -p "${COMP_WORDS[0]}")
-        function=${spec#*-F }
+        registration=$(complete -p "${COMP_WORDS[0]}")
+        function=${registration#*-F }
         function=${function%% *}
         "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
         printf "%s\n" "${COMPREPLY[@]}" | sort

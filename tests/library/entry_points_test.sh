@@ -23,8 +23,8 @@ entries=(
     "posix_spawn path env" "posix_spawnp name env"
 )
 
-for spec in "${entries[@]}"; do
-    read -r entry kind env <<<"$spec"
+for row in "${entries[@]}"; do
+    read -r entry kind env <<<"$row"
     file=$EXEC_PROBE
     expected_file=$EXEC_PROBE
     if [ "$kind" = name ]; then

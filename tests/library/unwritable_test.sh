@@ -52,8 +52,8 @@ cases=(
     "missing socket|destination = syslog|syslog_socket = $scratch/missing.sock"
     "regular file as socket|destination = syslog|syslog_socket = $scratch/regular"
 )
-for spec in "${cases[@]}"; do
-    IFS='|' read -r what line1 line2 <<<"$spec"
+for row in "${cases[@]}"; do
+    IFS='|' read -r what line1 line2 <<<"$row"
     write_config "$scratch/case.ini" "$line1" "$line2"
     check_destination "$what" "$scratch/case.ini"
 done
