@@ -9,31 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_support.h"
 #include "fuzz/naive_text.h"
 #include "preload/text.h"
 
 namespace {
 
-constexpr const char kFileName[] = "libombrex.so";
-constexpr const char kBuiltInPath[] = "/usr/local/lib/libombrex.so";
-
-char* exactCopy(const uint8_t* bytes, size_t length) {
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    std::memcpy(copy, bytes, length);
-    copy[length] = '\0';
-    return copy;
-}
-
-void check(bool agrees) {
-    if (!agrees) {
-        std::abort();
-    }
-}
+using fuzzing::check;
+using fuzzing::exactCopy;
+using fuzzing::kBuiltInPath;
+using fuzzing::kFileName;
 
 void compareSearches(const char* text, const char* needle) {
     check(ombrex_cli_findEntry(text, needle) == naive::findEntry(text, needle));
-    check(ombrex_cli_findUncommentedLine(text, needle) ==
-          naive::findUncommentedLine(text, needle));
+    check(ombrex_cli_findUncommentedLine(text, needle) == naive::findUncommentedLine(text, needle));
 }
 
 void compareLine(const char* text) {

@@ -16,26 +16,16 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "fuzz/naive_text.h"
 #include "preload/decisions.h"
 
 namespace {
 
-constexpr const char kFileName[] = "libombrex.so";
-constexpr const char kBuiltInPath[] = "/usr/local/lib/libombrex.so";
-
-char* exactCopy(const char* bytes, size_t length) {
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    std::memcpy(copy, bytes, length);
-    copy[length] = '\0';
-    return copy;
-}
-
-void check(bool holds) {
-    if (!holds) {
-        std::abort();
-    }
-}
+using fuzzing::check;
+using fuzzing::exactCopy;
+using fuzzing::kBuiltInPath;
+using fuzzing::kFileName;
 
 // The text with a final LF added when it is not empty and lacks one.
 std::string terminated(const std::string& text) {
@@ -78,8 +68,8 @@ std::string checkDisable(const std::string& old, const char* path, bool& written
     written = false;
     std::string result;
     // A path holding an LF is no line of the file, so it never has an entry line to cut.
-    const char* entry = std::strchr(path, '\n') == nullptr ? naive::findEntry(content, path)
-                                                           : nullptr;
+    const char* entry =
+        std::strchr(path, '\n') == nullptr ? naive::findEntry(content, path) : nullptr;
     if (naive::hasDuplicateReference(content)) {
         check(plan.outcome == DisableOutcome::Duplicate && plan.newContent == nullptr);
     } else if (entry == nullptr) {
