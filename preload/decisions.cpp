@@ -12,7 +12,7 @@ namespace {
 // "its" line would remove some other library's line and leave the rest of the path behind.
 const char* findEntryLine(const char* content, const char* libraryPath) {
     return std::strchr(libraryPath, '\n') != nullptr ? nullptr
-                                                       : ombrex_cli_findEntry(content, libraryPath);
+                                                     : ombrex_cli_findEntry(content, libraryPath);
 }
 
 } // namespace
@@ -75,10 +75,12 @@ DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath)
 }
 
 PreloadVerdict ombrex_cli_judgePreloadContent(const char* content, const char* libraryPath) {
-    if (ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME) == nullptr) {
+    const char* first = ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME);
+    if (first == nullptr) {
         return PreloadVerdict::NotEnabled;
     }
-    if (ombrex_cli_hasDuplicateReference(content)) {
+    // Go on from the line already found rather than search the content again.
+    if (ombrex_cli_hasReferenceAfter(first)) {
         return PreloadVerdict::Multiple;
     }
     // The entry is looked for in the whole content, not only on the line found above.

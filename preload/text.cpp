@@ -92,9 +92,11 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
 
 bool ombrex_cli_hasDuplicateReference(const char* text) {
     const char* first = ombrex_cli_findUncommentedLine(text, OMBREX_LIBRARY_FILE_NAME);
-    if (first == nullptr) {
-        return false;
-    }
-    const char* rest = first + ombrex_cli_lineLength(first);
+    return first != nullptr && ombrex_cli_hasReferenceAfter(first);
+}
+
+bool ombrex_cli_hasReferenceAfter(const char* firstLine) {
+    // The search goes on at the LF that ends the first line, or at the end of the text.
+    const char* rest = firstLine + ombrex_cli_lineLength(firstLine);
     return ombrex_cli_findUncommentedLine(rest, OMBREX_LIBRARY_FILE_NAME) != nullptr;
 }

@@ -26,4 +26,8 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
 // on one line count once.
 bool ombrex_cli_hasDuplicateReference(const char* text);
 
+// The same rule for a caller that has already found the first such line: true when a later
+// line mentions the file name too.
+bool ombrex_cli_hasReferenceAfter(const char* firstLine);
+
 #endif
