@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 namespace ombrex {
@@ -22,13 +23,22 @@ struct Target {
     char tag[maxTagLength + 1];
 };
 
-// False when there is nothing to write to (logging off, missing file, no socket).
+// Whether a file with this status may receive records: a regular file owned by root with a
+// single name. A file that a user created, or a link a user made to root's file, would hand
+// that user the command lines of everyone else.
+bool isTrustedLog(const struct stat& status);
+
+// False when there is nothing to write to (logging off, missing or untrusted file, no socket).
 bool openTarget(const Options& options, Target& target);
 
-// One system call; a short or failed write is dropped.
-void sendRecord(const Target& target, const char* record, size_t length);
+// Delivers the record whole, or not at all; false when it was not delivered.
+bool sendRecord(const Target& target, const char* record, size_t length);
 
 void closeTarget(Target& target);
+
+// Records that the library meant to write and could not, in this process.
+unsigned long lostRecords();
+void countLostRecord();
 
 } // namespace ombrex
 

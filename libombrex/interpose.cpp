@@ -1,9 +1,15 @@
 // The interposed exec family. Each entry point writes one record and then does exactly what
-// the next definition (normally the C library's) does, with errno as the caller left it.
+// the C library's definition does, with errno as the caller left it.
 //
 // The C library's own execv, execvp, posix_spawn and friends reach the kernel without going
 // through the exported execve, so each needs a wrapper of its own, and none of the wrappers
 // calls another: every call is recorded exactly once.
+//
+// execve, execv, execl, execle and fexecve are async-signal-safe, and programs call them from
+// signal handlers and from children of multi-threaded parents. They make the system call
+// themselves, the way the C library's versions do, and set errno as those do: no symbol
+// lookup, lock or allocation on their path, ever. The others are not async-signal-safe in the
+// C library either, and call its definition, found on first use (lookup.h).
 //
 // <unistd.h> and <spawn.h> are deliberately not included: they declare these functions
 // nonnull, and the wrappers must handle a null argument vector instead of trusting that.
@@ -14,12 +20,14 @@
 #include "libombrex/sys.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stddef.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 
 extern "C" {
+extern char** environ;
+
 // The interposed entry points, declared here without the C library's nonnull markings.
 int execve(const char* path, char* const argv[], char* const envp[]);
 int execv(const char* path, char* const argv[]);
@@ -40,16 +48,10 @@ namespace {
 
 using ExecveFn = int (*)(const char*, char* const*, char* const*);
 using ExecvFn = int (*)(const char*, char* const*);
-using FexecveFn = int (*)(int, char* const*, char* const*);
 using ExecveatFn = int (*)(int, const char*, char* const*, char* const*, int);
 using SpawnFn = int (*)(pid_t*, const char*, const void*, const void*, char* const*, char* const*);
 
-constexpr int atFdcwd = -100;       // AT_FDCWD
-constexpr int atEmptyPath = 0x1000; // AT_EMPTY_PATH
-
-// Arguments of execl, execlp and execle are copied to the stack; the C library does the same,
-// and this bound only stops an absurd count from running off the stack.
-constexpr size_t maxListArguments = 65536;
+constexpr int atFdcwd = -100; // AT_FDCWD
 
 template <typename Fn> Fn next(ombrex::Symbol slot, const char* name, Fn self) {
     return reinterpret_cast<Fn>(
@@ -62,15 +64,20 @@ void record(const char* call, const char* file, char* const* argv, int fd = -1) 
 }
 
 int fail(int error) {
-    ombrex::setErrno(error);
+    errno = error;
     return -1;
 }
 
-// Counts the list that starts with first and ends with a null pointer, stopping past the
-// bound.
+// An exec system call returns only when it failed.
+int execResult(long result) {
+    return fail(static_cast<int>(-result));
+}
+
+// Counts the list that starts with first and ends with a null pointer; the C library refuses
+// a list of INT_MAX arguments or more with E2BIG, and so does this count.
 size_t countList(const char* first, va_list arguments) {
     size_t count = 0;
-    for (const char* a = first; a != nullptr && count <= maxListArguments;
+    for (const char* a = first; a != nullptr && count < INT_MAX;
          a = va_arg(arguments, const char*)) {
         ++count;
     }
@@ -90,16 +97,42 @@ char* const* fillList(char** argv, size_t count, const char* first, va_list argu
     return va_arg(arguments, char* const*);
 }
 
+// The C library's fexecve: execveat on the descriptor itself, and where the kernel lacks
+// execveat, the descriptor's name under /proc, with ENOSYS when /proc is not mounted.
+int fexecveCall(int fd, char* const argv[], char* const envp[]) {
+    if (fd < 0 || argv == nullptr || envp == nullptr) {
+        return fail(EINVAL);
+    }
+    const long result = ombrex::sys::execveat(fd, "", argv, envp, ombrex::sys::emptyPath);
+    if (result != -ENOSYS) {
+        return execResult(result);
+    }
+    char path[sizeof "/proc/self/fd/" + 10] = "/proc/self/fd/";
+    char digits[10];
+    size_t n = 0;
+    for (unsigned value = static_cast<unsigned>(fd); n == 0 || value != 0; value /= 10) {
+        digits[n++] = static_cast<char>('0' + value % 10);
+    }
+    size_t at = sizeof "/proc/self/fd/" - 1;
+    while (n > 0) {
+        path[at++] = digits[--n];
+    }
+    path[at] = 0;
+    int error = static_cast<int>(-ombrex::sys::execve(path, argv, envp));
+    struct stat status;
+    if (ombrex::sys::stat("/proc/self/fd", &status) == -ENOENT) {
+        error = ENOSYS;
+    }
+    return fail(error);
+}
+
 } // namespace
 
 // The definitions that the lookups must not lead back to. Hidden aliases, so comparing with
 // them needs no relocation and no other object can interpose them.
 #define OMBREX_OWN extern "C" __attribute__((visibility("hidden")))
-OMBREX_OWN int ombrexOwnExecve(const char*, char* const*, char* const*);
-OMBREX_OWN int ombrexOwnExecv(const char*, char* const*);
 OMBREX_OWN int ombrexOwnExecvp(const char*, char* const*);
 OMBREX_OWN int ombrexOwnExecvpe(const char*, char* const*, char* const*);
-OMBREX_OWN int ombrexOwnFexecve(int, char* const*, char* const*);
 OMBREX_OWN int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int);
 OMBREX_OWN int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*,
                                    char* const*);
@@ -107,20 +140,6 @@ OMBREX_OWN int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void
                                     char* const*);
 
 namespace {
-
-int realExecve(const char* path, char* const argv[], char* const envp[]) {
-    if (const auto fn = next<ExecveFn>(ombrex::Symbol::execve, "execve", &ombrexOwnExecve)) {
-        return fn(path, argv, envp);
-    }
-    return static_cast<int>(ombrex::sys::invoke(SYS_execve, path, argv, envp));
-}
-
-int realExecv(const char* path, char* const argv[]) {
-    if (const auto fn = next<ExecvFn>(ombrex::Symbol::execv, "execv", &ombrexOwnExecv)) {
-        return fn(path, argv);
-    }
-    return fail(ENOSYS);
-}
 
 int realExecvp(const char* file, char* const argv[]) {
     if (const auto fn = next<ExecvFn>(ombrex::Symbol::execvp, "execvp", &ombrexOwnExecvp)) {
@@ -135,12 +154,12 @@ extern "C" {
 
 OMBREX_EXPORT int execve(const char* path, char* const argv[], char* const envp[]) {
     record("execve", path, argv);
-    return realExecve(path, argv, envp);
+    return execResult(ombrex::sys::execve(path, argv, envp));
 }
 
 OMBREX_EXPORT int execv(const char* path, char* const argv[]) {
     record("execv", path, argv);
-    return realExecv(path, argv);
+    return execResult(ombrex::sys::execve(path, argv, environ));
 }
 
 OMBREX_EXPORT int execvp(const char* file, char* const argv[]) {
@@ -158,10 +177,7 @@ OMBREX_EXPORT int execvpe(const char* file, char* const argv[], char* const envp
 
 OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
     record("fexecve", nullptr, argv, fd);
-    if (const auto fn = next<FexecveFn>(ombrex::Symbol::fexecve, "fexecve", &ombrexOwnFexecve)) {
-        return fn(fd, argv, envp);
-    }
-    return static_cast<int>(ombrex::sys::invoke(SYS_execveat, fd, "", argv, envp, atEmptyPath));
+    return fexecveCall(fd, argv, envp);
 }
 
 OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
@@ -171,10 +187,13 @@ OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char
             next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
         return fn(dirfd, path, argv, envp, flags);
     }
-    return static_cast<int>(ombrex::sys::invoke(SYS_execveat, dirfd, path, argv, envp, flags));
+    const long result = ombrex::sys::execveat(dirfd, path, argv, envp, flags);
+    return execResult(result);
 }
 
-// The argument arrays below are sized by the caller's own list, bounded by maxListArguments.
+// The argument arrays below are sized by the caller's own list and built in the caller's
+// frame, as the C library builds them: the one place where the stack used grows with the
+// input, exactly as much as without the library.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wstack-usage="
@@ -185,7 +204,7 @@ OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     const size_t count = countList(arg, arguments);
     va_end(arguments);
-    if (count > maxListArguments) {
+    if (count >= INT_MAX) {
         return fail(E2BIG);
     }
     auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
@@ -193,7 +212,7 @@ OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
     fillList(argv, count, arg, arguments);
     va_end(arguments);
     record("execl", path, argv);
-    return realExecv(path, argv);
+    return execResult(ombrex::sys::execve(path, argv, environ));
 }
 
 OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
@@ -201,7 +220,7 @@ OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
     va_start(arguments, arg);
     const size_t count = countList(arg, arguments);
     va_end(arguments);
-    if (count > maxListArguments) {
+    if (count >= INT_MAX) {
         return fail(E2BIG);
     }
     auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
@@ -217,7 +236,7 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     const size_t count = countList(arg, arguments);
     va_end(arguments);
-    if (count > maxListArguments) {
+    if (count >= INT_MAX) {
         return fail(E2BIG);
     }
     auto** argv = static_cast<char**>(__builtin_alloca((count + 1) * sizeof(char*)));
@@ -225,7 +244,7 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
     char* const* const envp = fillList(argv, count, arg, arguments);
     va_end(arguments);
     record("execle", path, argv);
-    return realExecve(path, argv, envp);
+    return execResult(ombrex::sys::execve(path, argv, envp));
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -252,15 +271,10 @@ OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileAct
     return ENOSYS;
 }
 
-int ombrexOwnExecve(const char*, char* const*, char* const*)
-    __attribute__((alias("execve"), visibility("hidden")));
-int ombrexOwnExecv(const char*, char* const*) __attribute__((alias("execv"), visibility("hidden")));
 int ombrexOwnExecvp(const char*, char* const*)
     __attribute__((alias("execvp"), visibility("hidden")));
 int ombrexOwnExecvpe(const char*, char* const*, char* const*)
     __attribute__((alias("execvpe"), visibility("hidden")));
-int ombrexOwnFexecve(int, char* const*, char* const*)
-    __attribute__((alias("fexecve"), visibility("hidden")));
 int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int)
     __attribute__((alias("execveat"), visibility("hidden")));
 int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*, char* const*)

@@ -25,23 +25,4 @@ void* nextSymbol(Symbol slot, const char* name, const void* self) {
     return found;
 }
 
-int* errnoLocation() {
-    using Fn = int* (*)();
-    const auto fn = reinterpret_cast<Fn>(nextSymbol(Symbol::errnoLocation, "__errno_location"));
-    return fn != nullptr ? fn() : nullptr;
-}
-
-void setErrno(int value) {
-    if (int* const location = errnoLocation()) {
-        *location = value;
-    }
-}
-
-const char* secureGetenv(const char* name) {
-    using Fn = const char* (*)(const char*);
-    const auto fn = reinterpret_cast<Fn>(nextSymbol(Symbol::secureGetenv, "secure_getenv"));
-    // Without it there is no safe way to read the variable, so it counts as unset.
-    return fn != nullptr ? fn(name) : nullptr;
-}
-
 } // namespace ombrex

@@ -1,9 +1,9 @@
 #include "libombrex/options.h"
 
 #include "libombrex/bytes.h"
-#include "libombrex/lookup.h"
 #include "libombrex/sys.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -109,6 +109,12 @@ void applyOption(Options& options, const char* key, char* value) {
         if (isValidTag(value)) {
             options.tag = value;
         }
+    } else if (sameText(key, "sandboxed")) {
+        if (equalsIgnoringCase(value, "skip")) {
+            options.sandboxed = Sandboxed::skip;
+        } else if (equalsIgnoringCase(value, "record")) {
+            options.sandboxed = Sandboxed::record;
+        }
     }
 }
 
@@ -131,6 +137,7 @@ void setDefaults(Options& options) {
     options.syslogSocket = defaultSocket;
     options.facility = defaultFacility;
     options.tag = defaultTag;
+    options.sandboxed = builtInSandboxed;
 }
 
 void parseOptions(char* text, size_t length, Options& options) {
@@ -172,22 +179,20 @@ void parseOptions(char* text, size_t length, Options& options) {
 }
 
 const char* configPath() {
-    const char* const overridden = secureGetenv(configPathVariable);
-    return overridden != nullptr && overridden[0] != 0 ? overridden : defaultConfigPath;
+    return OMBREX_CONFIG_PATH;
 }
 
-bool loadOptions(const char* path, char* text, Options& options) {
-    setDefaults(options);
-    // Non-blocking, so that a FIFO in place of the file cannot stall the program.
-    const int fd = sys::openRegular(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
+bool isTrustedConfig(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_uid == 0 &&
+           (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+size_t readConfigText(int fd, char* text) {
     size_t length = 0;
     bool cut = false;
     for (;;) {
-        const ssize_t got = sys::read(fd, text + length, configTextCapacity - length);
-        if (got < 0 && sys::interrupted()) {
+        const long got = sys::read(fd, text + length, configTextCapacity - length);
+        if (got == -EINTR) {
             continue;
         }
         if (got <= 0) {
@@ -200,15 +205,33 @@ bool loadOptions(const char* path, char* text, Options& options) {
             break;
         }
     }
-    sys::close(fd);
     if (cut) {
         // The last line may be incomplete: half a path is worse than the default.
         char* const lastNewline = findLastByte(text, text + length, '\n');
         length = lastNewline != nullptr ? static_cast<size_t>(lastNewline - text) : 0;
     }
     text[length] = 0;
-    parseOptions(text, length, options);
-    return true;
+    return length;
+}
+
+bool loadOptions(const char* path, char* text, Options& options) {
+    setDefaults(options);
+    // Non-blocking, so that a FIFO in place of the file cannot stall the program.
+    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (sys::failed(fd)) {
+        return false;
+    }
+    struct stat status;
+    const bool trusted = !sys::failed(sys::fstat(fd, &status)) && isTrustedConfig(status);
+    size_t length = 0;
+    if (trusted) {
+        length = readConfigText(fd, text);
+    }
+    sys::close(fd);
+    if (trusted) {
+        parseOptions(text, length, options);
+    }
+    return trusted;
 }
 
 const char* facilityName(int facility) {
@@ -244,6 +267,9 @@ const char* optionValue(const Options& options, const char* name) {
     if (sameText(name, "syslog_tag")) {
         return options.tag;
     }
+    if (sameText(name, "sandboxed")) {
+        return options.sandboxed == Sandboxed::record ? "record" : "skip";
+    }
     return nullptr;
 }
 
@@ -268,6 +294,9 @@ const char* optionDescription(const char* name) {
     }
     if (sameText(name, "syslog_tag")) {
         return "syslog tag of the records";
+    }
+    if (sameText(name, "sandboxed")) {
+        return "whether a process under a seccomp filter is recorded: skip or record";
     }
     return nullptr;
 }

@@ -3,17 +3,34 @@
 // The loader runs on the record path, so it reads the file with plain system calls into a
 // buffer that the caller provides and keeps nothing between calls: a vfork child shares its
 // parent's memory, and the file may change between two executions.
+//
+// Where the file is comes from the build alone, never from the environment: every process on
+// the machine runs this code, root's processes too, with whatever environment a user gave
+// them.
 #ifndef OMBREX_LIBOMBREX_OPTIONS_H
 #define OMBREX_LIBOMBREX_OPTIONS_H
 
 #include <stddef.h>
+#include <sys/stat.h>
+
+#ifndef OMBREX_CONFIG_PATH
+#error "OMBREX_CONFIG_PATH must name the configuration file (set by the build)"
+#endif
+#ifndef OMBREX_SANDBOXED_RECORD
+#error "OMBREX_SANDBOXED_RECORD must be 0 or 1 (set by the build)"
+#endif
 
 namespace ombrex {
 
 enum class Destination { syslog, file, none };
 
-inline constexpr char defaultConfigPath[] = "/etc/ombrex.ini";
-inline constexpr char configPathVariable[] = "OMBREX_CONFIG_FILE";
+// Whether a process under a seccomp filter is recorded.
+enum class Sandboxed { skip, record };
+
+// The built-in value of the sandboxed option: what a process under a filter does before it
+// could read the file (see record.cpp).
+inline constexpr Sandboxed builtInSandboxed =
+    OMBREX_SANDBOXED_RECORD ? Sandboxed::record : Sandboxed::skip;
 
 // At most this much of the configuration file is read; a line cut by the limit is ignored.
 inline constexpr size_t configTextCapacity = 4096;
@@ -28,6 +45,7 @@ struct Options {
     const char* syslogSocket; // absolute path of a datagram socket
     int facility;             // syslog facility code
     const char* tag;
+    Sandboxed sandboxed;
 };
 
 void setDefaults(Options& options);
@@ -38,18 +56,25 @@ void setDefaults(Options& options);
 // option at its default, and a later line overrides an earlier one.
 void parseOptions(char* text, size_t length, Options& options);
 
-// The configuration file in use: the environment override for unprivileged processes,
-// otherwise the built-in path.
+// The configuration file, fixed when the library is built.
 const char* configPath();
 
-// Sets the defaults, then reads and parses the file at path. `text` must hold
-// configTextCapacity + 1 bytes and outlive `options`. True if the file was read; a missing,
-// unreadable or non-regular file leaves the defaults.
+// Whether a file with this status may configure the library: a regular file owned by root
+// that neither its group nor others may write. Anything else could be a user's choice.
+bool isTrustedConfig(const struct stat& status);
+
+// Reads at most configTextCapacity bytes of fd into text and NUL-terminates it; when the file
+// is longer, the line that the limit cuts is left out. Returns the length kept.
+size_t readConfigText(int fd, char* text);
+
+// Sets the defaults, then reads and parses the file at path if it is trusted. `text` must
+// hold configTextCapacity + 1 bytes and outlive `options`. True if the file was read; a
+// missing, unreadable, non-regular or untrusted file leaves the defaults.
 bool loadOptions(const char* path, char* text, Options& options);
 
 // Option names in listing order, terminated by an empty name.
 inline constexpr char optionNames[][16] = {
-    "destination", "file", "syslog_socket", "syslog_facility", "syslog_tag", "",
+    "destination", "file", "syslog_socket", "syslog_facility", "syslog_tag", "sandboxed", "",
 };
 inline constexpr size_t optionCount = sizeof optionNames / sizeof optionNames[0] - 1;
 

@@ -1,12 +1,11 @@
 #include "libombrex/record.h"
 
 #include "libombrex/deliver.h"
-#include "libombrex/lookup.h"
 #include "libombrex/options.h"
+#include "libombrex/sys.h"
 #include "libombrex/writer.h"
 
-#include "libombrex/sys.h"
-
+#include <errno.h>
 #include <limits.h>
 #include <time.h>
 
@@ -144,52 +143,77 @@ void descriptorPath(char (&out)[40], int fd) {
     textWithNumber(out, "/proc/self/fd/", static_cast<unsigned>(fd), "");
 }
 
-// Kept out of recordExecution's frame so that the configuration text and the record buffers
-// are never on the stack at the same time: the caller may be a vfork child on a small stack.
-__attribute__((noinline)) bool prepareTarget(Target& target) {
-    char text[configTextCapacity + 1];
+// Everything the record path needs beyond a few words, in one anonymous mapping per record:
+// the caller's stack may be a thread's 16 KiB, a signal handler's alternate stack or a vfork
+// child's borrowed one, and no static buffer could be shared by threads and signal handlers.
+// The mapping is gone before the call goes on, so even a vfork child leaves its parent's
+// address space as it found it.
+struct Workspace {
+    char configText[configTextCapacity + 1];
     Options options;
-    loadOptions(configPath(), text, options);
-    return openTarget(options, target);
-}
-
-__attribute__((noinline)) void writeRecord(const Target& target, const ExecEvent& event) {
+    Target target;
     ProcessFacts facts;
-    struct timespec now;
-    if (sys::clockRealtime(&now) != 0) {
+    char cwd[PATH_MAX];
+    char resolved[PATH_MAX];
+    char record[recordCapacity];
+};
+
+void gatherFacts(Workspace& w, const ExecEvent& event) {
+    ProcessFacts& facts = w.facts;
+    struct timespec now = {0, 0};
+    // The C library's clock_gettime reads the vDSO without a system call; it could only set
+    // errno on a failure that CLOCK_REALTIME does not have, but the caller's errno is kept.
+    const int savedErrno = errno;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
         now.tv_sec = 0;
         now.tv_nsec = 0;
     }
+    errno = savedErrno;
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
     facts.pid = sys::getpid();
     facts.ppid = sys::getppid();
-    facts.uid = static_cast<uint32_t>(sys::getuid());
-    facts.euid = static_cast<uint32_t>(sys::geteuid());
-    facts.gid = static_cast<uint32_t>(sys::getgid());
-    facts.egid = static_cast<uint32_t>(sys::getegid());
+    uint32_t saved = 0;
+    if (sys::failed(sys::getresuid(&facts.uid, &facts.euid, &saved))) {
+        facts.uid = facts.euid = ~uint32_t{0};
+    }
+    if (sys::failed(sys::getresgid(&facts.gid, &facts.egid, &saved))) {
+        facts.gid = facts.egid = ~uint32_t{0};
+    }
+    facts.cwd = sys::getcwd(w.cwd, sizeof w.cwd) > 0 ? w.cwd : nullptr;
 
-    char cwd[PATH_MAX];
-    facts.cwd = sys::getcwd(cwd, sizeof cwd) > 0 ? cwd : nullptr;
-
-    char resolved[PATH_MAX];
     facts.file = event.file;
     if (event.fd >= 0 && (event.file == nullptr || event.file[0] == 0)) {
         char link[40];
         descriptorPath(link, event.fd);
-        const ssize_t length = sys::readlink(link, resolved, sizeof resolved - 1);
+        const long length = sys::readlink(link, w.resolved, sizeof w.resolved - 1);
         if (length > 0) {
-            resolved[length] = 0;
-            facts.file = resolved;
+            w.resolved[length] = 0;
+            facts.file = w.resolved;
         }
     }
+}
 
-    char buffer[recordCapacity];
-    const SyslogHeader header{target.facility, target.tag};
+// Reads the configuration and opens the destination; false when nothing is to be written.
+// `lost` tells whether that is a record lost rather than one not wanted.
+bool prepareTarget(Workspace& w, bool sandboxed, bool& lost) {
+    loadOptions(configPath(), w.configText, w.options);
+    if ((sandboxed && w.options.sandboxed == Sandboxed::skip) ||
+        w.options.destination == Destination::none) {
+        return false;
+    }
+    lost = !openTarget(w.options, w.target);
+    return !lost;
+}
+
+// Returns whether the record was delivered.
+bool writeRecord(Workspace& w, const ExecEvent& event) {
+    gatherFacts(w, event);
+    const SyslogHeader header{w.target.facility, w.target.tag};
     const size_t length =
-        formatRecord(buffer, sizeof buffer, event, facts,
-                     target.destination == Destination::syslog ? &header : nullptr);
-    sendRecord(target, buffer, length);
+        formatRecord(w.record, sizeof w.record, event, w.facts,
+                     w.target.destination == Destination::syslog ? &header : nullptr);
+    return sendRecord(w.target, w.record, length);
 }
 
 } // namespace
@@ -226,17 +250,27 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
 }
 
 void recordExecution(const ExecEvent& event) {
-    int* const error = errnoLocation();
-    if (error == nullptr) {
-        return; // errno could not be kept as the caller left it
+    // First, before anything else a filter could forbid: a process under a seccomp filter
+    // makes this one call and no other unless the library is built to record it.
+    const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
+    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
+        return;
     }
-    const int savedErrno = *error;
-    Target target;
-    if (prepareTarget(target)) {
-        writeRecord(target, event);
-        closeTarget(target);
+    void* const memory = sys::mapAnonymous(sizeof(Workspace));
+    if (memory == nullptr) {
+        countLostRecord();
+        return;
     }
-    *error = savedErrno;
+    auto* const w = static_cast<Workspace*>(memory);
+    bool lost = false;
+    if (prepareTarget(*w, sandboxed, lost)) {
+        lost = !writeRecord(*w, event);
+        closeTarget(w->target);
+    }
+    sys::unmap(memory, sizeof(Workspace));
+    if (lost) {
+        countLostRecord();
+    }
 }
 
 } // namespace ombrex

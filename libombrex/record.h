@@ -45,7 +45,9 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const SyslogHeader* header);
 
 // Writes one record of the execution to the configured destination, or nothing if logging is
-// off or fails. Async-signal-safe; errno is left as it was.
+// off or fails (and then counts it as lost). Async-signal-safe: only system calls and the
+// vDSO clock, no lock, no allocation, no symbol lookup, and under 1 KiB of the caller's
+// stack; errno, the signal mask and the pending signals are left as they were.
 void recordExecution(const ExecEvent& event);
 
 } // namespace ombrex

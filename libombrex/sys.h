@@ -1,26 +1,67 @@
-// System calls of the record path, made through the C library's generic `syscall` entry,
-// which is looked up on first use (see lookup.h) rather than imported: one entry point instead
-// of a dozen wrappers keeps the load-time cost and the lookups at the first record small. All
-// of these are async-signal-safe. Failure: -1, with errno set when the entry point was found.
+// System calls of the library, made directly with the architecture's instruction.
+//
+// The record path runs in signal handlers, in vfork children and in children of multi-threaded
+// parents, so it may not go through anything that locks, allocates, resolves a symbol or
+// touches errno. Each call returns the kernel's result: a negative error number on failure.
+// Nothing here reads or writes errno; the entry points set it themselves where the C library
+// would.
 #ifndef OMBREX_LIBOMBREX_SYS_H
 #define OMBREX_LIBOMBREX_SYS_H
 
+#include <fcntl.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
 
+#if !defined(__x86_64__) && !defined(__aarch64__)
+#error "libombrex: system calls are written for x86_64 and aarch64 only"
+#endif
+
 namespace ombrex::sys {
 
-long call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0, long f = 0);
+// The kernel's struct stat, which the C library's matches on both architectures.
+#if defined(__x86_64__)
+static_assert(sizeof(struct stat) == 144);
+#else
+static_assert(sizeof(struct stat) == 128);
+#endif
 
-// True when the last call failed because a signal interrupted it.
-bool interrupted();
+inline long call6(long number, long a, long b, long c, long d, long e, long f) {
+#if defined(__x86_64__)
+    register long r10 __asm__("r10") = d;
+    register long r8 __asm__("r8") = e;
+    register long r9 __asm__("r9") = f;
+    long result;
+    __asm__ volatile("syscall"
+                     : "=a"(result)
+                     : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8), "r"(r9)
+                     : "rcx", "r11", "memory");
+    return result;
+#else
+    register long x8 __asm__("x8") = number;
+    register long x0 __asm__("x0") = a;
+    register long x1 __asm__("x1") = b;
+    register long x2 __asm__("x2") = c;
+    register long x3 __asm__("x3") = d;
+    register long x4 __asm__("x4") = e;
+    register long x5 __asm__("x5") = f;
+    __asm__ volatile("svc 0"
+                     : "+r"(x0)
+                     : "r"(x8), "r"(x1), "r"(x2), "r"(x3), "r"(x4), "r"(x5)
+                     : "memory");
+    return x0;
+#endif
+}
 
-// Every argument travels as a long, as the generic entry point reads them.
+// Every argument travels as a long.
 template <typename T> long arg(T* pointer) {
+    return reinterpret_cast<long>(pointer);
+}
+template <typename T> long arg(const T* pointer) {
     return reinterpret_cast<long>(pointer);
 }
 inline long arg(int value) {
@@ -37,56 +78,54 @@ inline long arg(unsigned long value) {
 }
 
 template <typename... Args> long invoke(long number, Args... args) {
-    return call(number, arg(args)...);
+    static_assert(sizeof...(Args) <= 6);
+    long values[6] = {arg(args)...};
+    return call6(number, values[0], values[1], values[2], values[3], values[4], values[5]);
+}
+
+// True for a result that is an error, -4095 to -1 as the kernel returns them.
+inline bool failed(long result) {
+    return result < 0 && result > -4096;
 }
 
 inline constexpr int currentDirectory = -100; // AT_FDCWD
+inline constexpr int emptyPath = 0x1000;      // AT_EMPTY_PATH
 
 inline int open(const char* path, int flags) {
     return static_cast<int>(invoke(SYS_openat, currentDirectory, path, flags, 0));
 }
 
-inline ssize_t read(int fd, void* buffer, size_t count) {
+inline long read(int fd, void* buffer, size_t count) {
     return invoke(SYS_read, fd, buffer, count);
 }
 
-inline ssize_t write(int fd, const void* buffer, size_t count) {
+inline long write(int fd, const void* buffer, size_t count) {
     return invoke(SYS_write, fd, buffer, count);
 }
 
-inline int close(int fd) {
-    return static_cast<int>(invoke(SYS_close, fd));
+inline void close(int fd) {
+    invoke(SYS_close, fd);
 }
 
-inline int fstat(int fd, struct stat* status) {
-    return static_cast<int>(invoke(SYS_fstat, fd, status));
+// The status of an open descriptor, the way the C library's fstat asks for it.
+inline long fstat(int fd, struct stat* status) {
+    return invoke(SYS_newfstatat, fd, "", status, emptyPath);
 }
 
-// Keeps the descriptor only when path names a regular file, so that a FIFO, device or
-// directory put in its place is passed over. -1 otherwise.
-inline int openRegular(const char* path, int flags) {
-    const int fd = sys::open(path, flags);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat status;
-    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        sys::close(fd);
-        return -1;
-    }
-    return fd;
+inline long stat(const char* path, struct stat* status) {
+    return invoke(SYS_newfstatat, currentDirectory, path, status, 0);
 }
 
 inline int socket(int domain, int type, int protocol) {
     return static_cast<int>(invoke(SYS_socket, domain, type, protocol));
 }
 
-inline ssize_t sendto(int fd, const void* buffer, size_t count, int flags,
-                      const struct sockaddr* address, socklen_t addressLength) {
+inline long sendto(int fd, const void* buffer, size_t count, int flags,
+                   const struct sockaddr* address, socklen_t addressLength) {
     return invoke(SYS_sendto, fd, buffer, count, flags, address, addressLength);
 }
 
-inline ssize_t readlink(const char* path, char* buffer, size_t size) {
+inline long readlink(const char* path, char* buffer, size_t size) {
     return invoke(SYS_readlinkat, currentDirectory, path, buffer, size);
 }
 
@@ -95,27 +134,81 @@ inline long getcwd(char* buffer, size_t size) {
     return invoke(SYS_getcwd, buffer, size);
 }
 
-inline int clockRealtime(struct timespec* now) {
-    return static_cast<int>(invoke(SYS_clock_gettime, CLOCK_REALTIME, now));
-}
-
 inline long getpid() {
     return invoke(SYS_getpid);
 }
 inline long getppid() {
     return invoke(SYS_getppid);
 }
-inline long getuid() {
-    return invoke(SYS_getuid);
+inline long getresuid(uint32_t* real, uint32_t* effective, uint32_t* saved) {
+    return invoke(SYS_getresuid, real, effective, saved);
 }
-inline long geteuid() {
-    return invoke(SYS_geteuid);
+inline long getresgid(uint32_t* real, uint32_t* effective, uint32_t* saved) {
+    return invoke(SYS_getresgid, real, effective, saved);
 }
-inline long getgid() {
-    return invoke(SYS_getgid);
+
+inline constexpr int getSeccompRequest = 21; // PR_GET_SECCOMP
+inline constexpr long seccompFilterMode = 2; // SECCOMP_MODE_FILTER
+
+inline long seccompMode() {
+    return invoke(SYS_prctl, getSeccompRequest, 0L, 0L, 0L, 0L);
 }
-inline long getegid() {
-    return invoke(SYS_getegid);
+
+inline void* mapAnonymous(size_t size) {
+    const long result = invoke(SYS_mmap, static_cast<void*>(nullptr), size, 0x1 | 0x2, // RW
+                               0x02 | 0x20, -1, 0L); // MAP_PRIVATE | MAP_ANONYMOUS
+    return failed(result) ? nullptr : reinterpret_cast<void*>(result);
+}
+
+inline void unmap(void* address, size_t size) {
+    invoke(SYS_munmap, address, size);
+}
+
+// The kernel's signal set: one bit per signal, signal n at bit n - 1.
+using SignalSet = uint64_t;
+inline constexpr SignalSet signalBit(int signal) {
+    return SignalSet{1} << (signal - 1);
+}
+
+inline long sigprocmask(int how, const SignalSet* set, SignalSet* old) {
+    return invoke(SYS_rt_sigprocmask, how, set, old, sizeof(SignalSet));
+}
+
+inline long sigpending(SignalSet* set) {
+    return invoke(SYS_rt_sigpending, set, sizeof(SignalSet));
+}
+
+// Takes one pending signal of set without waiting; -EAGAIN when none is pending.
+inline long takePendingSignal(const SignalSet* set) {
+    const struct timespec now = {0, 0};
+    return invoke(SYS_rt_sigtimedwait, set, static_cast<void*>(nullptr), &now, sizeof(SignalSet));
+}
+
+struct Limit {
+    uint64_t soft;
+    uint64_t hard;
+};
+
+inline long getLimit(int resource, Limit* limit) {
+    return invoke(SYS_prlimit64, 0, resource, static_cast<void*>(nullptr), limit);
+}
+
+inline long flock(int fd, int operation) {
+    return invoke(SYS_flock, fd, operation);
+}
+
+inline void sleepNanoseconds(long nanoseconds) {
+    const struct timespec pause = {0, nanoseconds};
+    invoke(SYS_clock_nanosleep, CLOCK_MONOTONIC, 0, &pause, static_cast<void*>(nullptr));
+}
+
+inline long execve(const char* path, char* const argv[], char* const envp[]) {
+    return invoke(SYS_execve, path, argv, envp);
+}
+
+inline long execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
+                     int flags) {
+    return invoke(SYS_execveat, dirfd, path, argv, envp, flags);
 }
 
 } // namespace ombrex::sys

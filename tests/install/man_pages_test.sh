@@ -22,7 +22,7 @@ $findings"
 $findings"
 done
 
-export OMBREX_TEST_LIBOMBREX_SO_PATH=$OMBREX_LIBRARY_FILE
+export OMBREX_TEST_LIBOMBREX_SO_PATH=$OMBREX_TEST_LIBRARY_FILE
 export OMBREX_TEST_LD_SO_PRELOAD_PATH=$scratch/ld.so.preload
 
 actions=$("$OMBREX_CTL" help | sed -n 's/^    \([a-z][a-z]*\)  .*/\1/p')
@@ -34,9 +34,9 @@ for variable in OMBREX_TEST_LD_SO_PRELOAD_PATH OMBREX_TEST_LIBOMBREX_SO_PATH LD_
     grep -qxF ".B $variable" "$tool_page" || fail "ombrexctl(8) does not describe $variable"
 done
 
-# The library's own option list, through the tool; the file does not exist, so the values
-# listed are the defaults.
-export OMBREX_CONFIG_FILE=$scratch/none.ini
+# The library's own option list, through the tool; the tests' copy of the library finds no
+# configuration file, so the values listed are the defaults.
+rm -rf "$OMBREX_TEST_CONFIG"
 options=$("$OMBREX_CTL" conf 2>/dev/null | sed -n 's/^\([a-z_]*\) = \(.*\)$/\1=\2/p')
 [ -n "$options" ] || fail "ombrexctl conf listed no option"
 for option in $options; do

@@ -14,20 +14,28 @@ destination = file
 file = /var/log/exec.log
 syslog_facility = local2
 INI
-out=$(OMBREX_CONFIG_FILE=$ini "$OMBREXCTL" conf 2>/dev/null)
+use_config "$ini"
+out=$("$OMBREXCTL" conf 2>/dev/null)
 expect_eq "$?" 0 "conf status"
-expect_eq "$out" "; Options from config file (or defaults): $ini
+expect_eq "$out" "; Options from config file (or defaults): $OMBREX_TEST_CONFIG
 [ombrex]
 destination = file
 file = /var/log/exec.log
 syslog_socket = /dev/log
 syslog_facility = local2
-syslog_tag = ombrex" "conf listing of a scratch file"
+syslog_tag = ombrex
+sandboxed = skip" "conf listing of the configuration file"
 
-out=$(OMBREX_CONFIG_FILE=$scratch/missing.ini "$OMBREXCTL" conf 2>/dev/null)
-expect_eq "$(printf '%s\n' "$out" | sed -n 1p)" \
-    "; Options from config file (or defaults): $scratch/missing.ini" "conf header, missing file"
-expect_eq "$(printf '%s\n' "$out" | sed -n 3p)" "destination = syslog" "conf default destination"
+# Neither a variable of the environment nor a file that others may write changes anything.
+for setup in "rm -f $OMBREX_TEST_CONFIG" "chmod 0666 $OMBREX_TEST_CONFIG"; do
+    use_config "$ini"
+    eval "$setup"
+    out=$(OMBREX_CONFIG_FILE=$ini "$OMBREXCTL" conf 2>/dev/null)
+    expect_eq "$(printf '%s\n' "$out" | sed -n 1p)" \
+        "; Options from config file (or defaults): $OMBREX_TEST_CONFIG" "conf header ($setup)"
+    expect_eq "$(printf '%s\n' "$out" | sed -n 3p)" "destination = syslog" \
+        "conf default destination ($setup)"
+done
 
 out=$("$OMBREXCTL" version 2>/dev/null)
 expect_eq "$?" 0 "version status"

@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,9 +34,28 @@ class Exports : public ::testing::Test {
         dir = pattern;
     }
     void TearDown() override {
-        unsetenv("OMBREX_CONFIG_FILE");
+        unlink(OMBREX_CONFIG_PATH);
         std::string command = "rm -rf '" + dir + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // The library's configuration file (fixed in this copy of the library) with this text and
+    // mode.
+    static void writeConfig(const std::string& text, mode_t mode) {
+        unlink(OMBREX_CONFIG_PATH);
+        std::ofstream(OMBREX_CONFIG_PATH) << text;
+        ASSERT_EQ(chmod(OMBREX_CONFIG_PATH, mode), 0);
+    }
+
+    // Only root can own a file that the library trusts.
+    static bool skipUnlessRoot() {
+        if (geteuid() == 0) {
+            return false;
+        }
+        if (const char* ci = std::getenv("CI"); ci != nullptr && std::string(ci) == "true") {
+            ADD_FAILURE() << "needs root (required in CI)";
+        }
+        return true;
     }
 
     // The conf report's sequence of calls: every option name with its value.
@@ -84,45 +104,63 @@ TEST_F(Exports, VersionContract) {
     EXPECT_LT(version(nullptr, 255, ""), 0);
 }
 
+const std::vector<std::pair<std::string, std::string>> defaults = {
+    {"destination", "syslog"},       {"file", "/var/log/ombrex.log"}, {"syslog_socket", "/dev/log"},
+    {"syslog_facility", "authpriv"}, {"syslog_tag", "ombrex"},        {"sandboxed", "skip"},
+};
+
 TEST_F(Exports, DefaultsWhenTheFileIsMissing) {
-    const std::string missing = dir + "/missing.ini";
-    setenv("OMBREX_CONFIG_FILE", missing.c_str(), 1);
+    unlink(OMBREX_CONFIG_PATH);
+    // Whatever the environment says: the library reads none of it.
+    setenv("OMBREX_CONFIG_FILE", (dir + "/other.ini").c_str(), 1);
+    std::ofstream(dir + "/other.ini") << "[ombrex]\ndestination = none\n";
     std::string path;
     int fromFile = -1;
     const auto options = listing(path, fromFile);
-    EXPECT_EQ(path, missing);
+    unsetenv("OMBREX_CONFIG_FILE");
+    EXPECT_EQ(path, OMBREX_CONFIG_PATH);
     EXPECT_EQ(fromFile, 0);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"destination", "syslog"},     {"file", "/var/log/ombrex.log"},
-        {"syslog_socket", "/dev/log"}, {"syslog_facility", "authpriv"},
-        {"syslog_tag", "ombrex"},
-    };
-    EXPECT_EQ(options, expected);
+    EXPECT_EQ(options, defaults);
 }
 
 TEST_F(Exports, ValuesFromTheFileInUse) {
-    const std::string ini = dir + "/ombrex.ini";
-    std::ofstream(ini) << "[ombrex]\ndestination = file\nfile = /var/log/exec.log\n"
-                          "syslog_facility = local5\nsyslog_tag = bogus tag\n";
-    setenv("OMBREX_CONFIG_FILE", ini.c_str(), 1);
+    if (skipUnlessRoot()) {
+        GTEST_SKIP() << "needs root";
+    }
+    writeConfig("[ombrex]\ndestination = file\nfile = /var/log/exec.log\n"
+                "syslog_facility = local5\nsyslog_tag = bogus tag\nsandboxed = record\n",
+                0644);
     std::string path;
     int fromFile = -1;
     auto options = listing(path, fromFile);
-    EXPECT_EQ(path, ini);
+    EXPECT_EQ(path, OMBREX_CONFIG_PATH);
     EXPECT_EQ(fromFile, 1);
     const std::vector<std::pair<std::string, std::string>> expected =
         {
             {"destination", "file"},       {"file", "/var/log/exec.log"},
             {"syslog_socket", "/dev/log"}, {"syslog_facility", "local5"},
             {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
+            {"sandboxed", "record"},
         };
     EXPECT_EQ(options, expected);
 
     // A later report reads the file again.
-    std::ofstream(ini) << "[ombrex]\ndestination = none\n";
+    writeConfig("[ombrex]\ndestination = none\n", 0644);
     options = listing(path, fromFile);
     EXPECT_EQ(options.at(0).second, "none");
     EXPECT_EQ(options.at(1).second, "/var/log/ombrex.log");
+}
+
+// A file that others may change could be anybody's choice: the report shows the defaults,
+// which is what the library then uses.
+TEST_F(Exports, UntrustedFileMeansDefaults) {
+    for (const mode_t mode : {0664, 0646, 0666}) {
+        writeConfig("[ombrex]\ndestination = none\n", mode);
+        std::string path;
+        int fromFile = -1;
+        EXPECT_EQ(listing(path, fromFile), defaults) << std::oct << mode;
+        EXPECT_EQ(fromFile, 0) << std::oct << mode;
+    }
 }
 
 TEST_F(Exports, OptionTableRecords) {
@@ -134,7 +172,7 @@ TEST_F(Exports, OptionTableRecords) {
         ASSERT_NE(table[count].description, nullptr);
         EXPECT_GT(strlen(table[count].description), 0u) << table[count].name;
     }
-    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(count, 6u);
 }
 
 TEST_F(Exports, UnknownOptionIsAnEmptyTextToFree) {

@@ -1,17 +1,18 @@
 # Shared helpers of the library's shell tests; sourced by each of them.
 #
 # The build passes the files under test in the environment:
-#   OMBREX_LIBRARY  the built libombrex.so
+#   OMBREX_LIBRARY  the tests' copy of libombrex.so
+#   OMBREX_TEST_CONFIG  the configuration file that copy reads (fixed in it at build time)
 #   EXEC_PROBE      tests/library/exec_probe.c, built
 #   EXEC_STORM      tests/library/exec_storm.c, built
 #   OMBREXCTL       the built tool
 set -u
 
-: "${OMBREX_LIBRARY:?}"
+: "${OMBREX_LIBRARY:?}" "${OMBREX_TEST_CONFIG:?}"
 # The helper programs may be built with AddressSanitizer, whose runtime then is not the first
 # library loaded; that is harmless here because this library defines no allocator.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-unset OMBREX_CONFIG_FILE LD_PRELOAD
+unset LD_PRELOAD
 
 scratch=$(mktemp -d /tmp/ombrex-lib.XXXXXX)
 cleanup_hooks=()
@@ -20,7 +21,7 @@ cleanup() {
     for hook in "${cleanup_hooks[@]}"; do
         eval "$hook"
     done
-    rm -rf "$scratch"
+    rm -rf "$scratch" "$OMBREX_TEST_CONFIG"
 }
 trap cleanup EXIT
 
@@ -59,6 +60,17 @@ cannot_run() {
     exit 77
 }
 
+# The library uses its configuration file only when root owns it and only root may write it.
+if [ "$(id -u)" -ne 0 ]; then
+    cannot_run "needs root: the library trusts only a configuration file that root owns"
+fi
+
+# use_config FILE makes FILE the library's configuration: a copy, root's, mode 0644.
+use_config() {
+    rm -rf "$OMBREX_TEST_CONFIG"
+    install -m 0644 "$1" "$OMBREX_TEST_CONFIG"
+}
+
 # write_config FILE LINE... writes an [ombrex] section with the given key = value lines.
 write_config() {
     local file=$1
@@ -74,9 +86,9 @@ write_config() {
 
 # preloaded CONFIG COMMAND... runs COMMAND with the library preloaded and CONFIG in use.
 preloaded() {
-    local config=$1
+    use_config "$1"
     shift
-    env OMBREX_CONFIG_FILE="$config" LD_PRELOAD="$OMBREX_LIBRARY" "$@"
+    env LD_PRELOAD="$OMBREX_LIBRARY" "$@"
 }
 
 # Splits records (one per line on stdin) into KEY<TAB>VALUE lines, honouring quoted values

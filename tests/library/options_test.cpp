@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@ struct Values {
     std::string socket = "/dev/log";
     std::string facility = "authpriv";
     std::string tag = "ombrex";
+    std::string sandboxed = "skip";
 };
 
 Values valuesOf(const ombrex::Options& options) {
@@ -27,6 +29,7 @@ Values valuesOf(const ombrex::Options& options) {
     v.socket = ombrex::optionValue(options, "syslog_socket");
     v.facility = ombrex::optionValue(options, "syslog_facility");
     v.tag = ombrex::optionValue(options, "syslog_tag");
+    v.sandboxed = ombrex::optionValue(options, "sandboxed");
     return v;
 }
 
@@ -45,6 +48,7 @@ void expectValues(const Values& actual, const Values& expected, const std::strin
     EXPECT_EQ(actual.socket, expected.socket) << what;
     EXPECT_EQ(actual.facility, expected.facility) << what;
     EXPECT_EQ(actual.tag, expected.tag) << what;
+    EXPECT_EQ(actual.sandboxed, expected.sandboxed) << what;
 }
 
 struct ParseCase {
@@ -69,7 +73,11 @@ TEST(Options, ParsesValidatesAndFallsBack) {
         {"all options",
          "[ombrex]\ndestination = file\nfile = /var/log/x.log\nsyslog_socket = /run/s\n"
          "syslog_facility = local3\nsyslog_tag = exec-log\n",
-         Values{"file", "/var/log/x.log", "/run/s", "local3", "exec-log"}},
+         Values{"file", "/var/log/x.log", "/run/s", "local3", "exec-log", "skip"}},
+        {"sandboxed processes recorded", "[ombrex]\nsandboxed = Record\n",
+         with([](Values& v) { v.sandboxed = "record"; })},
+        {"sandboxed: later line wins, invalid value ignored",
+         "[ombrex]\nsandboxed = record\nsandboxed = skip\nsandboxed = always\n", Values{}},
         {"keys outside the section are ignored",
          "destination = none\n[other]\ndestination = none\n[ombrex]\nsyslog_tag = t\n"
          "[other]\nfile = /x\n",
@@ -141,21 +149,29 @@ class OptionFile : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
-    bool load(const std::string& path, Values& values) {
+    // Reads the file as the loader does once it trusts it, whoever owns it.
+    static Values read(const std::string& path) {
         char text[ombrex::configTextCapacity + 1];
         ombrex::Options options;
-        const bool read = ombrex::loadOptions(path.c_str(), text, options);
+        ombrex::setDefaults(options);
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(fd, 0) << path;
+        if (fd >= 0) {
+            const size_t length = ombrex::readConfigText(fd, text);
+            close(fd);
+            ombrex::parseOptions(text, length, options);
+        }
+        return valuesOf(options);
+    }
+    static bool load(const std::string& path, Values& values) {
+        char text[ombrex::configTextCapacity + 1];
+        ombrex::Options options;
+        const bool loaded = ombrex::loadOptions(path.c_str(), text, options);
         values = valuesOf(options);
-        return read;
+        return loaded;
     }
     std::string dir;
 };
-
-TEST_F(OptionFile, ReadsAFile) {
-    Values v;
-    EXPECT_TRUE(load(write("a.ini", "[ombrex]\ndestination = none\n"), v));
-    EXPECT_EQ(v.destination, "none");
-}
 
 TEST_F(OptionFile, AnythingButARegularFileMeansDefaults) {
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
@@ -177,8 +193,7 @@ TEST_F(OptionFile, LineCutByTheReadLimitIsIgnored) {
     const std::string text = head + padding + cut + "destination = none\n";
     ASSERT_GT(head.size() + padding.size() + cut.size(), ombrex::configTextCapacity);
     ASSERT_LT(head.size() + padding.size(), ombrex::configTextCapacity);
-    Values v;
-    EXPECT_TRUE(load(write("big.ini", text), v));
+    const Values v = read(write("big.ini", text));
     Values expected;
     expected.tag = "early";
     expectValues(v, expected, "file larger than the read limit");
@@ -190,19 +205,77 @@ TEST_F(OptionFile, FileOfExactlyTheReadLimitIsWhole) {
     text += "; " + std::string(ombrex::configTextCapacity - text.size() - tail.size() - 3, 'p');
     text += "\n" + tail;
     ASSERT_EQ(text.size(), ombrex::configTextCapacity);
-    Values v;
-    EXPECT_TRUE(load(write("exact.ini", text), v));
+    const Values v = read(write("exact.ini", text));
     EXPECT_EQ(v.destination, "none");
     EXPECT_EQ(v.tag, "last");
 }
 
-TEST(ConfigPath, OverrideFromTheEnvironment) {
-    ASSERT_EQ(unsetenv("OMBREX_CONFIG_FILE"), 0);
-    EXPECT_STREQ(ombrex::configPath(), "/etc/ombrex.ini");
-    ASSERT_EQ(setenv("OMBREX_CONFIG_FILE", "", 1), 0);
-    EXPECT_STREQ(ombrex::configPath(), "/etc/ombrex.ini");
+// Whoever can write the file, or own it, could choose where root's records go.
+TEST(ConfigTrust, OnlyARootFileThatOnlyRootMayWrite) {
+    struct Case {
+        const char* what;
+        mode_t mode;
+        uid_t owner;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"root, 0644", S_IFREG | 0644, 0, true},
+        {"root, 0600", S_IFREG | 0600, 0, true},
+        {"root, 0444", S_IFREG | 0444, 0, true},
+        {"root, group may write", S_IFREG | 0664, 0, false},
+        {"root, others may write", S_IFREG | 0646, 0, false},
+        {"root, 0666", S_IFREG | 0666, 0, false},
+        {"another user's, 0644", S_IFREG | 0644, 1000, false},
+        {"another user's, 0600", S_IFREG | 0600, 65534, false},
+        {"root's FIFO", S_IFIFO | 0644, 0, false},
+        {"root's directory", S_IFDIR | 0755, 0, false},
+        {"root's character device", S_IFCHR | 0644, 0, false},
+    };
+    for (const auto& c : cases) {
+        struct stat status {};
+        status.st_mode = c.mode;
+        status.st_uid = c.owner;
+        status.st_nlink = 1;
+        EXPECT_EQ(ombrex::isTrustedConfig(status), c.trusted) << c.what;
+    }
+}
+
+// The loader on real files: only a trusted one is read. Needs root to own and give files.
+TEST_F(OptionFile, UntrustedFilesMeanDefaults) {
+    if (geteuid() != 0) {
+        if (const char* ci = std::getenv("CI"); ci != nullptr && std::string(ci) == "true") {
+            FAIL() << "needs root (required in CI)";
+        }
+        GTEST_SKIP() << "needs root";
+    }
+    struct Case {
+        const char* what;
+        mode_t mode;
+        uid_t owner;
+        bool read;
+    };
+    const Case cases[] = {
+        {"root's, 0644", 0644, 0, true},
+        {"root's, group may write", 0664, 0, false},
+        {"root's, others may write", 0606, 0, false},
+        {"another user's", 0644, 65534, false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = write("config.ini", "[ombrex]\ndestination = none\n");
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        ASSERT_EQ(chown(path.c_str(), c.owner, 0), 0);
+        Values v;
+        EXPECT_EQ(load(path, v), c.read) << c.what;
+        EXPECT_EQ(v.destination, c.read ? "none" : "syslog") << c.what;
+        ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+}
+
+// The path is the build's; no variable of anybody's environment moves it.
+TEST(ConfigPath, FixedByTheBuild) {
+    EXPECT_STREQ(ombrex::configPath(), OMBREX_CONFIG_PATH);
     ASSERT_EQ(setenv("OMBREX_CONFIG_FILE", "/tmp/other.ini", 1), 0);
-    EXPECT_STREQ(ombrex::configPath(), "/tmp/other.ini");
+    EXPECT_STREQ(ombrex::configPath(), OMBREX_CONFIG_PATH);
     ASSERT_EQ(unsetenv("OMBREX_CONFIG_FILE"), 0);
 }
 

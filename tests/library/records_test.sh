@@ -65,7 +65,7 @@ expect_eq "$(wc -c <"$log")" 0 "bytes written with logging off"
 # when the configuration changed follows the new file at its next execution.
 write_config "$scratch/switch.ini" "destination = none" "file = $log"
 preloaded "$scratch/switch.ini" /bin/sh -c \
-    "/bin/true; printf '[ombrex]\ndestination = file\nfile = %s\n' '$log' >'$scratch/switch.ini'; /bin/true; :"
+    "/bin/true; printf '[ombrex]\ndestination = file\nfile = %s\n' '$log' >'$OMBREX_TEST_CONFIG'; /bin/true; :"
 expect_eq "$(wc -l <"$log")" 1 "records after the configuration switched on"
 
 finish

@@ -11,8 +11,8 @@ write_config "$scratch/file.ini" "destination = file" "file = $log"
 threads=8
 runs=60
 # Only the storm itself is preloaded (not timeout), so every record is one of its starts.
-started=$(timeout -k 5 300 env OMBREX_CONFIG_FILE="$scratch/file.ini" \
-    LD_PRELOAD="$OMBREX_LIBRARY" "$EXEC_STORM" "$threads" "$runs" /bin/true)
+use_config "$scratch/file.ini"
+started=$(timeout -k 5 300 env LD_PRELOAD="$OMBREX_LIBRARY" "$EXEC_STORM" "$threads" "$runs" /bin/true)
 status=$?
 if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     fail "the program hung (killed by timeout)"

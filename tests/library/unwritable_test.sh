@@ -25,10 +25,11 @@ run_script() { # ENV... ; prints stdout, stderr and the status
 
 reference=$(run_script)
 
-check_destination() { # WHAT CONFIG
+check_destination() { # WHAT CONFIG (empty: the configuration file is already in place)
     local result
+    [ -z "$2" ] || use_config "$2"
     result=$(timeout -k 5 60 bash -c "$(declare -f run_script); script=\$1; scratch=\$2; shift 2; run_script \"\$@\"" \
-        _ "$script" "$scratch" OMBREX_CONFIG_FILE="$2" LD_PRELOAD="$OMBREX_LIBRARY")
+        _ "$script" "$scratch" LD_PRELOAD="$OMBREX_LIBRARY")
     local status=$?
     if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
         fail "$1: the script hung"
@@ -61,8 +62,13 @@ done
 expect_eq "$(wc -c <"$scratch/target")" 0 "symbolic link: bytes written through the link"
 
 # A configuration file that cannot be read as one: the defaults apply, nothing blocks.
-check_destination "configuration is a FIFO" "$scratch/fifo"
-check_destination "configuration is a directory" "$scratch/directory"
+rm -rf "$OMBREX_TEST_CONFIG"
+mkfifo -m 0644 "$OMBREX_TEST_CONFIG"
+check_destination "configuration is a FIFO" ""
+rm -f "$OMBREX_TEST_CONFIG"
+mkdir -m 0755 "$OMBREX_TEST_CONFIG"
+check_destination "configuration is a directory" ""
+rmdir "$OMBREX_TEST_CONFIG"
 
 # A log daemon that has stopped reading: its queue fills up, and programs go on regardless.
 "$EXEC_PROBE" sink "$scratch/stalled.sock" 120 &
@@ -74,8 +80,8 @@ for _ in $(seq 50); do
 done
 write_config "$scratch/stalled.ini" "destination = syslog" "syslog_socket = $scratch/stalled.sock"
 loop='i=0; while [ $i -lt 300 ]; do /bin/true; i=$((i + 1)); done; /bin/echo done'
-out=$(timeout -k 5 60 env OMBREX_CONFIG_FILE="$scratch/stalled.ini" LD_PRELOAD="$OMBREX_LIBRARY" \
-    /bin/sh -c "$loop")
+use_config "$scratch/stalled.ini"
+out=$(timeout -k 5 60 env LD_PRELOAD="$OMBREX_LIBRARY" /bin/sh -c "$loop")
 expect_eq "$?" 0 "stalled log daemon: status of 300 programs"
 expect_eq "$out" done "stalled log daemon: output"
 check_destination "stalled log daemon" "$scratch/stalled.ini"
@@ -84,17 +90,17 @@ check_destination "stalled log daemon" "$scratch/stalled.ini"
 if ! unshare -m --propagation private true 2>/dev/null; then
     cannot_run "full file system: no mount namespace here"
 fi
-export OMBREX_LIBRARY scratch script
+export OMBREX_LIBRARY OMBREX_TEST_CONFIG scratch script
 full=$(unshare -m --propagation private bash -c '
     set -e
     mkdir -p "$scratch/full"
     mount -t tmpfs -o size=64k tmpfs "$scratch/full"
     touch "$scratch/full/records.log"
     dd if=/dev/zero of="$scratch/full/filler" bs=4k 2>/dev/null || true
-    printf "[ombrex]\ndestination = file\nfile = %s\n" "$scratch/full/records.log" >"$scratch/full.ini"
+    printf "[ombrex]\ndestination = file\nfile = %s\n" "$scratch/full/records.log" >"$OMBREX_TEST_CONFIG"
+    chmod 0644 "$OMBREX_TEST_CONFIG"
     set +e
-    out=$(env OMBREX_CONFIG_FILE="$scratch/full.ini" LD_PRELOAD="$OMBREX_LIBRARY" \
-        /bin/sh -c "$script" 2>"$scratch/stderr")
+    out=$(env LD_PRELOAD="$OMBREX_LIBRARY" /bin/sh -c "$script" 2>"$scratch/stderr")
     status=$?
     printf "stdout:\n%s\nstderr:\n%s\nstatus: %s\n" "$out" "$(cat "$scratch/stderr")" "$status"
     echo "bytes: $(wc -c <"$scratch/full/records.log")"
