@@ -324,7 +324,8 @@ static int seccompProbe(const char* name, int run) {
         execve(run ? "/bin/true" : "/nonexistent-ombrex-dir/missing", argv, envp);
         _exit(errno == ENOENT ? 2 : 3);
     }
-    printStatus(run ? "execve /bin/true under the filter" : "execve of a missing file under the filter",
+    printStatus(run ? "execve /bin/true under the filter"
+                    : "execve of a missing file under the filter",
                 waitFor(pid));
     return 0;
 }

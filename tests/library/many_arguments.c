@@ -9,10 +9,10 @@ int probeExeclMany(const char* path, const char* argument);
 
 #define A10(x) x, x, x, x, x, x, x, x, x, x
 #define A100(x) A10(x), A10(x), A10(x), A10(x), A10(x), A10(x), A10(x), A10(x), A10(x), A10(x)
-#define A1000(x)                                                                                \
+#define A1000(x)                                                                                   \
     A100(x), A100(x), A100(x), A100(x), A100(x), A100(x), A100(x), A100(x), A100(x), A100(x)
-#define A10000(x)                                                                               \
-    A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x),   \
+#define A10000(x)                                                                                  \
+    A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x), A1000(x),      \
         A1000(x)
 
 int probeExeclMany(const char* path, const char* argument) {
