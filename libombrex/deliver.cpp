@@ -120,7 +120,10 @@ bool appendWithinLimit(int fd, const char* record, size_t length, uint64_t limit
         if (!sys::failed(sys::fstat(fd, &status)) && status.st_size >= 0 &&
             static_cast<uint64_t>(status.st_size) <= limit &&
             length <= limit - static_cast<uint64_t>(status.st_size)) {
-            const long written = sys::write(fd, record, length);
+            long written;
+            do {
+                written = sys::write(fd, record, length);
+            } while (written == -EINTR);
             whole = written == static_cast<long>(length);
             if (written == -EFBIG && (pending & fileSize) == 0) {
                 sys::takePendingSignal(&fileSize);
