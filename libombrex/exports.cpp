@@ -5,6 +5,7 @@
 // path never touches it.
 
 #include "libombrex/export.h"
+#include "libombrex/libc_versions.h"
 #include "libombrex/options.h"
 #include "library/ombrex.h"
 

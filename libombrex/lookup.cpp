@@ -1,4 +1,5 @@
 #include "libombrex/lookup.h"
+#include "libombrex/libc_versions.h"
 
 #include <dlfcn.h>
 

@@ -3,9 +3,9 @@
 #include "libombrex/deliver.h"
 #include "libombrex/options.h"
 #include "libombrex/sys.h"
+#include "libombrex/vdso.h"
 #include "libombrex/writer.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <time.h>
 
@@ -161,14 +161,10 @@ struct Workspace {
 void gatherFacts(Workspace& w, const ExecEvent& event) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
-    // The C library's clock_gettime reads the vDSO without a system call; it could only set
-    // errno on a failure that CLOCK_REALTIME does not have, but the caller's errno is kept.
-    const int savedErrno = errno;
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    if (realtimeClock(&now) != 0) {
         now.tv_sec = 0;
         now.tv_nsec = 0;
     }
-    errno = savedErrno;
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
     facts.pid = sys::getpid();
