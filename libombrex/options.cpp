@@ -15,6 +15,8 @@ namespace {
 constexpr char defaultFile[] = "/var/log/ombrex.log";
 constexpr char defaultSocket[] = "/dev/log";
 constexpr char defaultTag[] = "ombrex";
+constexpr char defaultSyslogWaitText[] = "1000";
+static_assert(defaultSyslogWaitMs == 1000);
 // Command lines can carry secrets, so by default they go where only administrators read.
 constexpr int defaultFacility = 10; // authpriv
 
@@ -74,6 +76,35 @@ bool isValidTag(const char* value) {
     return length > 0;
 }
 
+// A decimal number from 0 to maxSyslogWaitMs, digits only; -1 for anything else.
+long waitMilliseconds(const char* value) {
+    long number = 0;
+    size_t digits = 0;
+    for (; value[digits] != 0; ++digits) {
+        const char c = value[digits];
+        if (c < '0' || c > '9' || digits == 5) {
+            return -1;
+        }
+        number = number * 10 + (c - '0');
+    }
+    return digits > 0 && number <= static_cast<long>(maxSyslogWaitMs) ? number : -1;
+}
+
+void setWait(Options& options, unsigned milliseconds) {
+    options.syslogWaitMs = milliseconds;
+    char digits[8];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + milliseconds % 10);
+        milliseconds /= 10;
+    } while (milliseconds != 0);
+    size_t at = 0;
+    while (n > 0) {
+        options.syslogWaitText[at++] = digits[--n];
+    }
+    options.syslogWaitText[at] = 0;
+}
+
 int facilityCode(const char* name) {
     for (size_t i = 0; i < sizeof facilityCodes / sizeof facilityCodes[0]; ++i) {
         if (equalsIgnoringCase(name, facilityNames[i])) {
@@ -92,6 +123,12 @@ void applyOption(Options& options, const char* key, char* value) {
         } else if (equalsIgnoringCase(value, "none")) {
             options.destination = Destination::none;
         }
+    } else if (sameText(key, "format")) {
+        if (equalsIgnoringCase(value, "kv")) {
+            options.format = Format::kv;
+        } else if (equalsIgnoringCase(value, "json")) {
+            options.format = Format::json;
+        }
     } else if (sameText(key, "file")) {
         if (isAbsolutePath(value)) {
             options.file = value;
@@ -108,6 +145,11 @@ void applyOption(Options& options, const char* key, char* value) {
     } else if (sameText(key, "syslog_tag")) {
         if (isValidTag(value)) {
             options.tag = value;
+        }
+    } else if (sameText(key, "syslog_wait_ms")) {
+        const long milliseconds = waitMilliseconds(value);
+        if (milliseconds >= 0) {
+            setWait(options, static_cast<unsigned>(milliseconds));
         }
     } else if (sameText(key, "sandboxed")) {
         if (equalsIgnoringCase(value, "skip")) {
@@ -133,10 +175,12 @@ char* stripTrailingComment(char* begin, char* end) {
 
 void setDefaults(Options& options) {
     options.destination = Destination::syslog;
+    options.format = Format::kv;
     options.file = defaultFile;
     options.syslogSocket = defaultSocket;
     options.facility = defaultFacility;
     options.tag = defaultTag;
+    setWait(options, defaultSyslogWaitMs);
     options.sandboxed = builtInSandboxed;
 }
 
@@ -255,6 +299,9 @@ const char* optionValue(const Options& options, const char* name) {
         }
         return "";
     }
+    if (sameText(name, "format")) {
+        return options.format == Format::json ? "json" : "kv";
+    }
     if (sameText(name, "file")) {
         return options.file;
     }
@@ -267,6 +314,9 @@ const char* optionValue(const Options& options, const char* name) {
     if (sameText(name, "syslog_tag")) {
         return options.tag;
     }
+    if (sameText(name, "syslog_wait_ms")) {
+        return options.syslogWaitText;
+    }
     if (sameText(name, "sandboxed")) {
         return options.sandboxed == Sandboxed::record ? "record" : "skip";
     }
@@ -274,6 +324,10 @@ const char* optionValue(const Options& options, const char* name) {
 }
 
 const char* optionDefault(const char* name) {
+    // The one value that lives in the options themselves, which are gone on return.
+    if (sameText(name, "syslog_wait_ms")) {
+        return defaultSyslogWaitText;
+    }
     Options defaults;
     setDefaults(defaults);
     return optionValue(defaults, name);
@@ -282,6 +336,9 @@ const char* optionDefault(const char* name) {
 const char* optionDescription(const char* name) {
     if (sameText(name, "destination")) {
         return "where records go: syslog, file or none";
+    }
+    if (sameText(name, "format")) {
+        return "how a record is written: kv (key=value fields) or json (one JSON object)";
     }
     if (sameText(name, "file")) {
         return "existing regular file that records are appended to when destination is file";
@@ -294,6 +351,9 @@ const char* optionDescription(const char* name) {
     }
     if (sameText(name, "syslog_tag")) {
         return "syslog tag of the records";
+    }
+    if (sameText(name, "syslog_wait_ms")) {
+        return "longest wait in milliseconds for room in the system log's queue; 0: no wait";
     }
     if (sameText(name, "sandboxed")) {
         return "whether a process under a seccomp filter is recorded: skip or record";

@@ -24,6 +24,9 @@ namespace ombrex {
 
 enum class Destination { syslog, file, none };
 
+// How a record is written: key=value fields, or one JSON object.
+enum class Format { kv, json };
+
 // Whether a process under a seccomp filter is recorded.
 enum class Sandboxed { skip, record };
 
@@ -38,13 +41,21 @@ inline constexpr size_t configTextCapacity = 4096;
 // A tag must fit the syslog header: letters, digits, '.', '_' and '-', at most 32 of them.
 inline constexpr size_t maxTagLength = 32;
 
+// The longest that a record may wait for room in the system log's queue, in milliseconds:
+// the kernel's audit backlog waits 60 s at most by default, and so may a record.
+inline constexpr unsigned maxSyslogWaitMs = 60000;
+inline constexpr unsigned defaultSyslogWaitMs = 1000;
+
 // Plain data: every field is set by setDefaults(), so no constructor ever runs.
 struct Options {
     Destination destination;
+    Format format;
     const char* file;         // absolute path of an existing regular file
     const char* syslogSocket; // absolute path of a datagram socket
     int facility;             // syslog facility code
     const char* tag;
+    unsigned syslogWaitMs;  // 0: never wait for room in the queue
+    char syslogWaitText[8]; // syslogWaitMs in decimal, for the conf report
     Sandboxed sandboxed;
 };
 
@@ -74,7 +85,8 @@ bool loadOptions(const char* path, char* text, Options& options);
 
 // Option names in listing order, terminated by an empty name.
 inline constexpr char optionNames[][16] = {
-    "destination", "file", "syslog_socket", "syslog_facility", "syslog_tag", "sandboxed", "",
+    "destination",    "format",    "file", "syslog_socket", "syslog_facility", "syslog_tag",
+    "syslog_wait_ms", "sandboxed", "",
 };
 inline constexpr size_t optionCount = sizeof optionNames / sizeof optionNames[0] - 1;
 

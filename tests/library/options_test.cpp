@@ -15,20 +15,24 @@ namespace {
 
 struct Values {
     std::string destination = "syslog";
+    std::string format = "kv";
     std::string file = "/var/log/ombrex.log";
     std::string socket = "/dev/log";
     std::string facility = "authpriv";
     std::string tag = "ombrex";
+    std::string wait = "1000";
     std::string sandboxed = "skip";
 };
 
 Values valuesOf(const ombrex::Options& options) {
     Values v;
     v.destination = ombrex::optionValue(options, "destination");
+    v.format = ombrex::optionValue(options, "format");
     v.file = ombrex::optionValue(options, "file");
     v.socket = ombrex::optionValue(options, "syslog_socket");
     v.facility = ombrex::optionValue(options, "syslog_facility");
     v.tag = ombrex::optionValue(options, "syslog_tag");
+    v.wait = ombrex::optionValue(options, "syslog_wait_ms");
     v.sandboxed = ombrex::optionValue(options, "sandboxed");
     return v;
 }
@@ -44,10 +48,12 @@ Values parse(const std::string& text) {
 
 void expectValues(const Values& actual, const Values& expected, const std::string& what) {
     EXPECT_EQ(actual.destination, expected.destination) << what;
+    EXPECT_EQ(actual.format, expected.format) << what;
     EXPECT_EQ(actual.file, expected.file) << what;
     EXPECT_EQ(actual.socket, expected.socket) << what;
     EXPECT_EQ(actual.facility, expected.facility) << what;
     EXPECT_EQ(actual.tag, expected.tag) << what;
+    EXPECT_EQ(actual.wait, expected.wait) << what;
     EXPECT_EQ(actual.sandboxed, expected.sandboxed) << what;
 }
 
@@ -73,7 +79,21 @@ TEST(Options, ParsesValidatesAndFallsBack) {
         {"all options",
          "[ombrex]\ndestination = file\nfile = /var/log/x.log\nsyslog_socket = /run/s\n"
          "syslog_facility = local3\nsyslog_tag = exec-log\n",
-         Values{"file", "/var/log/x.log", "/run/s", "local3", "exec-log", "skip"}},
+         Values{"file", "kv", "/var/log/x.log", "/run/s", "local3", "exec-log", "1000", "skip"}},
+        {"JSON records", "[ombrex]\nformat = JSON\n", with([](Values& v) { v.format = "json"; })},
+        {"format: later line wins, invalid value ignored",
+         "[ombrex]\nformat = json\nformat = kv\nformat = xml\nformat = \n", Values{}},
+        {"no wait for the system log", "[ombrex]\nsyslog_wait_ms = 0\n",
+         with([](Values& v) { v.wait = "0"; })},
+        {"more than five digits, leading zeros too", "[ombrex]\nsyslog_wait_ms = 060000\n",
+         Values{}},
+        {"longest wait", "[ombrex]\nsyslog_wait_ms = 60000\n",
+         with([](Values& v) { v.wait = "60000"; })},
+        {"waits that are not whole milliseconds from 0 to 60000 are ignored",
+         "[ombrex]\nsyslog_wait_ms = 250\nsyslog_wait_ms = 60001\nsyslog_wait_ms = -1\n"
+         "syslog_wait_ms = 1.5\nsyslog_wait_ms = 1e3\nsyslog_wait_ms = 99999999999\n"
+         "syslog_wait_ms = 20 ms\nsyslog_wait_ms =\n",
+         with([](Values& v) { v.wait = "250"; })},
         {"sandboxed processes recorded", "[ombrex]\nsandboxed = Record\n",
          with([](Values& v) { v.sandboxed = "record"; })},
         {"sandboxed: later line wins, invalid value ignored",
