@@ -2,6 +2,7 @@
 
 #include "libombrex/bytes.h"
 #include "libombrex/sys.h"
+#include "libombrex/vdso.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -16,7 +17,56 @@ namespace ombrex {
 
 namespace {
 
-unsigned long lost;
+// The tally of each process: its id in the upper half, the given-up flag and the count of
+// undelivered records in the lower. Two of them, because a vfork child runs in its parent's
+// memory: it takes the one that is not its parent's, and a parent finds its own untouched.
+uint64_t tallies[2];
+constexpr uint64_t gaveUpBit = uint64_t{1} << 31;
+constexpr uint64_t countMask = gaveUpBit - 1;
+
+uint32_t owner(uint64_t tally) {
+    return static_cast<uint32_t>(tally >> 32);
+}
+
+// The tally of process self, or null when it has none yet.
+uint64_t* findTally(uint32_t self) {
+    for (uint64_t& tally : tallies) {
+        if (owner(__atomic_load_n(&tally, __ATOMIC_ACQUIRE)) == self) {
+            return &tally;
+        }
+    }
+    return nullptr;
+}
+
+// The tally of process self, taken when it has none: an empty one, or one left by another
+// process, but never the parent's (whose memory this may be). Threads of one process may race
+// here; the compare-and-swap lets one of them take it and the others find it.
+uint64_t* claimTally(uint32_t self) {
+    const auto parent = static_cast<uint32_t>(sys::getppid());
+    for (;;) {
+        if (uint64_t* own = findTally(self)) {
+            return own;
+        }
+        for (uint64_t& tally : tallies) {
+            uint64_t seen = __atomic_load_n(&tally, __ATOMIC_ACQUIRE);
+            if ((seen == 0 || owner(seen) != parent) &&
+                __atomic_compare_exchange_n(&tally, &seen, uint64_t{self} << 32, false,
+                                            __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+                return &tally;
+            }
+        }
+    }
+}
+
+// Applies change to the tally of self, atomically.
+template <typename Change> void updateTally(uint32_t self, Change change) {
+    uint64_t* const tally = claimTally(self);
+    uint64_t seen = __atomic_load_n(tally, __ATOMIC_ACQUIRE);
+    while (owner(seen) == self &&
+           !__atomic_compare_exchange_n(tally, &seen, change(seen), false, __ATOMIC_ACQ_REL,
+                                        __ATOMIC_ACQUIRE)) {
+    }
+}
 
 constexpr uint64_t unlimited = ~uint64_t{0}; // RLIM64_INFINITY
 
@@ -44,6 +94,8 @@ bool openFile(const char* path, Target& target) {
     return true;
 }
 
+// Connected, so that waiting until the socket is writable means waiting for room in the
+// daemon's own queue, which an unconnected socket cannot tell.
 bool openSocket(const Options& options, Target& target) {
     const size_t pathLength = textLength(options.syslogSocket);
     if (pathLength >= sizeof target.address.sun_path) {
@@ -56,8 +108,14 @@ bool openSocket(const Options& options, Target& target) {
     target.address.sun_family = AF_UNIX;
     copyBytes(target.address.sun_path, options.syslogSocket, pathLength + 1);
     target.addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength + 1);
+    if (sys::failed(sys::connect(fd, reinterpret_cast<const sockaddr*>(&target.address),
+                                 target.addressLength))) {
+        sys::close(fd);
+        return false;
+    }
     target.fd = fd;
     target.facility = options.facility;
+    target.waitMs = options.syslogWaitMs;
     const size_t tagLength = textLength(options.tag);
     copyBytes(target.tag, options.tag, tagLength < maxTagLength ? tagLength + 1 : maxTagLength);
     target.tag[maxTagLength] = 0;
@@ -135,7 +193,53 @@ bool appendWithinLimit(int fd, const char* record, size_t length, uint64_t limit
     return whole;
 }
 
-bool appendToFile(int fd, const char* record, size_t length) {
+long sendOnce(int fd, const char* record, size_t length) {
+    long sent;
+    do {
+        // MSG_DONTWAIT: a full queue is waited for below, within the bound, never longer.
+        sent = sys::send(fd, record, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent == -EINTR);
+    return sent;
+}
+
+int64_t monotonicNanoseconds() {
+    struct timespec now = {0, 0};
+    monotonicClock(&now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// A full queue is waited for, up to the bound, once per process: a daemon that has stopped
+// reading delays each process by the bound at most once, and its later records are not sent.
+__attribute__((noinline)) bool sendToLog(const Target& target, const char* record, size_t length,
+                                         uint32_t self) {
+    long sent = sendOnce(target.fd, record, length);
+    if (sent != -EAGAIN || target.waitMs == 0 || gaveUpWaiting(self)) {
+        return sent == static_cast<long>(length);
+    }
+    const int64_t deadline = monotonicNanoseconds() + int64_t{target.waitMs} * 1'000'000;
+    for (;;) {
+        const int64_t remaining = deadline - monotonicNanoseconds();
+        if (remaining <= 0) {
+            giveUpWaiting(self);
+            return false;
+        }
+        const struct timespec timeout = {static_cast<time_t>(remaining / 1'000'000'000),
+                                         static_cast<long>(remaining % 1'000'000'000)};
+        sys::PollEntry entry = {target.fd, sys::readyToWrite, 0};
+        const long ready = sys::ppoll(&entry, 1, &timeout);
+        if (sys::failed(ready) && ready != -EINTR) {
+            return false;
+        }
+        if (ready > 0) {
+            sent = sendOnce(target.fd, record, length);
+            if (sent != -EAGAIN) {
+                return sent == static_cast<long>(length);
+            }
+        }
+    }
+}
+
+__attribute__((noinline)) bool appendToFile(int fd, const char* record, size_t length) {
     sys::Limit limit;
     if (sys::failed(sys::getLimit(RLIMIT_FSIZE, &limit))) {
         return false;
@@ -152,6 +256,7 @@ bool isTrustedLog(const struct stat& status) {
 
 bool openTarget(const Options& options, Target& target) {
     target.destination = options.destination;
+    target.format = options.format;
     target.fd = -1;
     target.tag[0] = 0;
     switch (options.destination) {
@@ -165,19 +270,11 @@ bool openTarget(const Options& options, Target& target) {
     return false;
 }
 
-bool sendRecord(const Target& target, const char* record, size_t length) {
+bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self) {
     if (target.destination != Destination::syslog) {
         return appendToFile(target.fd, record, length);
     }
-    long sent;
-    do {
-        // MSG_DONTWAIT: a daemon that has stopped reading drops this record instead of
-        // hanging every program on the machine.
-        sent =
-            sys::sendto(target.fd, record, length, MSG_DONTWAIT | MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&target.address), target.addressLength);
-    } while (sent == -EINTR);
-    return sent == static_cast<long>(length);
+    return sendToLog(target, record, length, self);
 }
 
 void closeTarget(Target& target) {
@@ -187,12 +284,35 @@ void closeTarget(Target& target) {
     }
 }
 
-unsigned long lostRecords() {
-    return __atomic_load_n(&lost, __ATOMIC_RELAXED);
+uint32_t pendingLost(uint32_t self) {
+    const uint64_t* const tally = findTally(self);
+    return tally != nullptr
+               ? static_cast<uint32_t>(__atomic_load_n(tally, __ATOMIC_ACQUIRE) & countMask)
+               : 0;
 }
 
-void countLostRecord() {
-    __atomic_add_fetch(&lost, 1, __ATOMIC_RELAXED);
+void countLostRecord(uint32_t self) {
+    updateTally(
+        self, [](uint64_t tally) { return (tally & countMask) == countMask ? tally : tally + 1; });
+}
+
+void settleLost(uint32_t self, uint32_t reported) {
+    if (reported == 0) {
+        return;
+    }
+    updateTally(self, [reported](uint64_t tally) {
+        const uint64_t count = tally & countMask;
+        return tally - (count < reported ? count : reported);
+    });
+}
+
+bool gaveUpWaiting(uint32_t self) {
+    const uint64_t* const tally = findTally(self);
+    return tally != nullptr && (__atomic_load_n(tally, __ATOMIC_ACQUIRE) & gaveUpBit) != 0;
+}
+
+void giveUpWaiting(uint32_t self) {
+    updateTally(self, [](uint64_t tally) { return tally | gaveUpBit; });
 }
 
 } // namespace ombrex

@@ -6,6 +6,7 @@
 #include "libombrex/options.h"
 
 #include <stddef.h>
+#include <stdint.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,10 +17,12 @@ namespace ombrex {
 // text it came from is gone by the time the record is formatted.
 struct Target {
     Destination destination;
+    Format format;
     int fd;
     sockaddr_un address;
     socklen_t addressLength;
     int facility;
+    unsigned waitMs;
     char tag[maxTagLength + 1];
 };
 
@@ -31,14 +34,22 @@ bool isTrustedLog(const struct stat& status);
 // False when there is nothing to write to (logging off, missing or untrusted file, no socket).
 bool openTarget(const Options& options, Target& target);
 
-// Delivers the record whole, or not at all; false when it was not delivered.
-bool sendRecord(const Target& target, const char* record, size_t length);
+// Delivers the record whole, or not at all; false when it was not delivered. `self` is the
+// calling process, which waits for room in the system log's queue only until it first gives up.
+bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self);
 
 void closeTarget(Target& target);
 
-// Records that the library meant to write and could not, in this process.
-unsigned long lostRecords();
-void countLostRecord();
+// What each process keeps across its records: how many it could not deliver (and has not
+// reported yet in a delivered record), and whether it has given up waiting for the system
+// log. Kept under the process id, so that a forked child starts with nothing of its parent's
+// and a vfork child, which shares its parent's memory, leaves the parent's own as it was.
+uint32_t pendingLost(uint32_t self);
+void countLostRecord(uint32_t self);
+// After a delivered record that reported `reported` of them.
+void settleLost(uint32_t self, uint32_t reported);
+bool gaveUpWaiting(uint32_t self);
+void giveUpWaiting(uint32_t self);
 
 } // namespace ombrex
 

@@ -1,5 +1,9 @@
-// The interposed exec family. Each entry point writes one record and then does exactly what
-// the C library's definition does, with errno as the caller left it.
+// The interposed exec family. Each entry point writes one record for the program it starts, or
+// for the start that the kernel refused, and does exactly what the C library's definition
+// does, with errno as the C library leaves it. An exec that succeeds never returns, so its
+// record comes before the call; one that is expected to fail is made first and recorded after
+// (record.h). posix_spawn and posix_spawnp return in any case and are recorded after the call,
+// which names the new process.
 //
 // The C library's own execv, execvp, posix_spawn and friends reach the kernel without going
 // through the exported execve, so each needs a wrapper of its own, and none of the wrappers
@@ -58,9 +62,14 @@ template <typename Fn> Fn next(ombrex::Symbol slot, const char* name, Fn self) {
         ombrex::nextSymbol(slot, name, reinterpret_cast<const void*>(self)));
 }
 
-void record(const char* call, const char* file, char* const* argv, int fd = -1) {
-    const ombrex::ExecEvent event{call, file, argv, fd};
-    ombrex::recordExecution(event);
+// A call that runs the path as given.
+ombrex::ExecEvent pathEvent(const char* call, const char* path, char* const* argv) {
+    return ombrex::ExecEvent{call, path, argv, -1, atFdcwd, 0, ombrex::Search::none, false};
+}
+
+// A call that searches PATH for the name.
+ombrex::ExecEvent searchEvent(const char* call, const char* file, char* const* argv) {
+    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, ombrex::Search::exec, false};
 }
 
 int fail(int error) {
@@ -71,6 +80,27 @@ int fail(int error) {
 // An exec system call returns only when it failed.
 int execResult(long result) {
     return fail(static_cast<int>(-result));
+}
+
+// The async-signal-safe entry points: the record, then the system call itself.
+int runExecve(const ombrex::ExecEvent& event, const char* path, char* const argv[],
+              char* const envp[]) {
+    const bool after = ombrex::recordBeforeExec(event);
+    const long result = ombrex::sys::execve(path, argv, envp);
+    if (after) {
+        ombrex::recordRefusedExec(event, static_cast<int>(-result));
+    }
+    return execResult(result);
+}
+
+// The entry points that call the C library's definition, which sets errno.
+template <typename Call> int runLibraryExec(const ombrex::ExecEvent& event, Call call) {
+    const bool after = ombrex::recordBeforeExec(event);
+    const int result = call();
+    if (after) {
+        ombrex::recordRefusedExec(event, errno);
+    }
+    return result;
 }
 
 // Counts the list that starts with first and ends with a null pointer; the C library refuses
@@ -98,11 +128,9 @@ char* const* fillList(char** argv, size_t count, const char* first, va_list argu
 }
 
 // The C library's fexecve: execveat on the descriptor itself, and where the kernel lacks
-// execveat, the descriptor's name under /proc, with ENOSYS when /proc is not mounted.
-int fexecveCall(int fd, char* const argv[], char* const envp[]) {
-    if (fd < 0 || argv == nullptr || envp == nullptr) {
-        return fail(EINVAL);
-    }
+// execveat, the descriptor's name under /proc, with ENOSYS when /proc is not mounted. A frame
+// of its own, which the record path, running before it, does not stand on.
+__attribute__((noinline)) int fexecveCall(int fd, char* const argv[], char* const envp[]) {
     const long result = ombrex::sys::execveat(fd, "", argv, envp, ombrex::sys::emptyPath);
     if (result != -ENOSYS) {
         return execResult(result);
@@ -148,47 +176,71 @@ int realExecvp(const char* file, char* const argv[]) {
     return fail(ENOSYS);
 }
 
+// The C library's spawn, then the record, which names the new process: the library asks for
+// its id even when the caller does not.
+int spawnAndRecord(SpawnFn fn, pid_t* pid, const char* file, const void* fileActions,
+                   const void* attributes, char* const argv[], char* const envp[],
+                   const ombrex::ExecEvent& event) {
+    pid_t child = -1;
+    pid_t* const where = pid != nullptr ? pid : &child;
+    const int error = fn(where, file, fileActions, attributes, argv, envp);
+    ombrex::recordSpawn(event, error, error == 0 ? *where : -1);
+    return error;
+}
+
 } // namespace
 
 extern "C" {
 
 OMBREX_EXPORT int execve(const char* path, char* const argv[], char* const envp[]) {
-    record("execve", path, argv);
-    return execResult(ombrex::sys::execve(path, argv, envp));
+    return runExecve(pathEvent("execve", path, argv), path, argv, envp);
 }
 
 OMBREX_EXPORT int execv(const char* path, char* const argv[]) {
-    record("execv", path, argv);
-    return execResult(ombrex::sys::execve(path, argv, environ));
+    return runExecve(pathEvent("execv", path, argv), path, argv, environ);
 }
 
 OMBREX_EXPORT int execvp(const char* file, char* const argv[]) {
-    record("execvp", file, argv);
-    return realExecvp(file, argv);
+    return runLibraryExec(searchEvent("execvp", file, argv),
+                          [&] { return realExecvp(file, argv); });
 }
 
 OMBREX_EXPORT int execvpe(const char* file, char* const argv[], char* const envp[]) {
-    record("execvpe", file, argv);
-    if (const auto fn = next<ExecveFn>(ombrex::Symbol::execvpe, "execvpe", &ombrexOwnExecvpe)) {
-        return fn(file, argv, envp);
-    }
-    return fail(ENOSYS);
+    return runLibraryExec(searchEvent("execvpe", file, argv), [&] {
+        if (const auto fn = next<ExecveFn>(ombrex::Symbol::execvpe, "execvpe", &ombrexOwnExecvpe)) {
+            return fn(file, argv, envp);
+        }
+        return fail(ENOSYS);
+    });
 }
 
 OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
-    record("fexecve", nullptr, argv, fd);
-    return fexecveCall(fd, argv, envp);
+    // The C library refuses these before anything reaches the kernel: there is nothing to run.
+    if (fd < 0 || argv == nullptr || envp == nullptr) {
+        return fail(EINVAL);
+    }
+    const ombrex::ExecEvent event{
+        "fexecve", "", argv, fd, fd, ombrex::sys::emptyPath, ombrex::Search::none, false};
+    const bool after = ombrex::recordBeforeExec(event);
+    const int result = fexecveCall(fd, argv, envp);
+    if (after) {
+        ombrex::recordRefusedExec(event, errno);
+    }
+    return result;
 }
 
 OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
                            int flags) {
-    record("execveat", path, argv, dirfd == atFdcwd ? -1 : dirfd);
-    if (const auto fn =
-            next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
-        return fn(dirfd, path, argv, envp, flags);
-    }
-    const long result = ombrex::sys::execveat(dirfd, path, argv, envp, flags);
-    return execResult(result);
+    const ombrex::ExecEvent event{
+        "execveat",           path, argv, dirfd == atFdcwd ? -1 : dirfd, dirfd, flags,
+        ombrex::Search::none, false};
+    return runLibraryExec(event, [&] {
+        if (const auto fn =
+                next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
+            return fn(dirfd, path, argv, envp, flags);
+        }
+        return execResult(ombrex::sys::execveat(dirfd, path, argv, envp, flags));
+    });
 }
 
 // The argument arrays below are sized by the caller's own list and built in the caller's
@@ -211,8 +263,7 @@ OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     fillList(argv, count, arg, arguments);
     va_end(arguments);
-    record("execl", path, argv);
-    return execResult(ombrex::sys::execve(path, argv, environ));
+    return runExecve(pathEvent("execl", path, argv), path, argv, environ);
 }
 
 OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
@@ -227,8 +278,8 @@ OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
     va_start(arguments, arg);
     fillList(argv, count, arg, arguments);
     va_end(arguments);
-    record("execlp", file, argv);
-    return realExecvp(file, argv);
+    return runLibraryExec(searchEvent("execlp", file, argv),
+                          [&] { return realExecvp(file, argv); });
 }
 
 OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
@@ -243,8 +294,7 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     char* const* const envp = fillList(argv, count, arg, arguments);
     va_end(arguments);
-    record("execle", path, argv);
-    return execResult(ombrex::sys::execve(path, argv, envp));
+    return runExecve(pathEvent("execle", path, argv), path, argv, envp);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -253,22 +303,25 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
 
 OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
                               const void* attributes, char* const argv[], char* const envp[]) {
-    record("posix_spawn", path, argv);
-    if (const auto fn =
-            next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn)) {
-        return fn(pid, path, fileActions, attributes, argv, envp);
+    const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn);
+    if (fn == nullptr) {
+        return ENOSYS;
     }
-    return ENOSYS;
+    return spawnAndRecord(
+        fn, pid, path, fileActions, attributes, argv, envp,
+        ombrex::ExecEvent{"posix_spawn", path, argv, -1, atFdcwd, 0, ombrex::Search::none, true});
 }
 
 OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileActions,
                                const void* attributes, char* const argv[], char* const envp[]) {
-    record("posix_spawnp", file, argv);
-    if (const auto fn =
-            next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp)) {
-        return fn(pid, file, fileActions, attributes, argv, envp);
+    const auto fn =
+        next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp);
+    if (fn == nullptr) {
+        return ENOSYS;
     }
-    return ENOSYS;
+    return spawnAndRecord(
+        fn, pid, file, fileActions, attributes, argv, envp,
+        ombrex::ExecEvent{"posix_spawnp", file, argv, -1, atFdcwd, 0, ombrex::Search::spawn, true});
 }
 
 int ombrexOwnExecvp(const char*, char* const*)

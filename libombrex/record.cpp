@@ -1,10 +1,16 @@
 #include "libombrex/record.h"
 
+#include "libombrex/bytes.h"
 #include "libombrex/deliver.h"
+#include "libombrex/error_names.h"
+#include "libombrex/facts.h"
 #include "libombrex/options.h"
+#include "libombrex/predict.h"
 #include "libombrex/sys.h"
 #include "libombrex/vdso.h"
 #include "libombrex/writer.h"
+
+#include <errno.h>
 
 #include <limits.h>
 #include <time.h>
@@ -68,13 +74,14 @@ void putSyslogHeader(Writer& w, const SyslogHeader& header, const ProcessFacts& 
     w.put(' ');
     w.put(header.tag);
     w.put('[');
-    w.putSigned(facts.pid);
+    w.putSigned(facts.sender);
     w.put("]: ");
 }
 
-void putTime(Writer& w, const ProcessFacts& facts) {
+// "2026-12-09T23:23:57.123456Z"
+void timeText(char (&out)[32], const ProcessFacts& facts) {
     const CivilTime t = civilTime(facts.seconds);
-    w.put(" time=");
+    Writer w(out, sizeof out, 0);
     w.putSigned(t.year);
     w.put('-');
     w.putUnsigned(t.month, 2);
@@ -89,18 +96,90 @@ void putTime(Writer& w, const ProcessFacts& facts) {
     w.put('.');
     w.putUnsigned(static_cast<uint64_t>(facts.nanoseconds / 1000), 6);
     w.put('Z');
+    w.put('\0');
 }
 
-// Name and number in one append, so that a record cut here never ends in a bare name.
-void putNumberField(Writer& w, const char* prefix, int64_t value) {
-    char field[48];
-    Writer f(field, sizeof field);
-    f.put(prefix);
-    f.putSigned(value);
-    if (!f.full()) {
-        w.put(field, f.size());
+// The fields of one record in either format: `name=value` separated by blanks, or the members
+// of a JSON object. Each short field is appended whole or not at all, so that a record cut
+// here never ends in a bare name.
+class Fields {
+  public:
+    Fields(Writer& w, bool json) : w_(w), json_(json), first_(true) {}
+
+    // A value that needs no quoting in the key=value format: a word of the library's own.
+    void word(const char* name, const char* value) {
+        const size_t quotes = json_ ? 2 : 0;
+        if (opening(name, textLength(value) + quotes)) {
+            w_.put(json_ ? "\"" : "");
+            w_.put(value);
+            w_.put(json_ ? "\"" : "");
+        }
     }
-}
+
+    void number(const char* name, int64_t value) {
+        char digits[24];
+        const size_t length = decimal(digits, value);
+        if (opening(name, length)) {
+            w_.put(digits + sizeof digits - length, length);
+        }
+    }
+
+    // A login uid or session id: `unset` (null in JSON) when the kernel holds none.
+    void id(const char* name, uint32_t value) {
+        if (value != unsetId) {
+            number(name, value);
+            return;
+        }
+        const char* const unset = json_ ? "null" : "unset";
+        if (opening(name, textLength(unset))) {
+            w_.put(unset);
+        }
+    }
+
+    // Text of the program's, quoted and escaped (see Writer::putQuoted).
+    void text(const char* name, const char* value) {
+        w_.putQuoted(lead(), name, json_ ? "\":" : "=", value, json_);
+    }
+
+  private:
+    const char* lead() {
+        const bool first = first_;
+        first_ = false;
+        return first ? (json_ ? "\"" : "") : (json_ ? ",\"" : " ");
+    }
+
+    // The field's name and what follows it, when that and `valueLength` bytes more fit.
+    bool opening(const char* name, size_t valueLength) {
+        const char* const separator = lead();
+        const char* const tail = json_ ? "\":" : "=";
+        if (!w_.room(textLength(separator) + textLength(name) + textLength(tail) + valueLength)) {
+            return false;
+        }
+        w_.put(separator);
+        w_.put(name);
+        w_.put(tail);
+        return true;
+    }
+
+    // The decimal digits of value at the end of out; returns their number.
+    static size_t decimal(char (&out)[24], int64_t value) {
+        uint64_t magnitude =
+            value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+        size_t n = 0;
+        do {
+            out[sizeof out - 1 - n++] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) {
+            out[sizeof out - 1 - n++] = '-';
+        }
+        return n;
+    }
+
+    Writer& w_;
+    bool json_;
+    bool first_;
+};
 
 size_t countArguments(char* const* argv) {
     size_t count = 0;
@@ -134,11 +213,6 @@ void textWithNumber(char* out, const char* prefix, uint64_t value, const char* s
     *p = 0;
 }
 
-// " argN=", the field name of argument N.
-void argumentPrefix(char (&out)[32], size_t index) {
-    textWithNumber(out, " arg", index, "=");
-}
-
 void descriptorPath(char (&out)[40], int fd) {
     textWithNumber(out, "/proc/self/fd/", static_cast<unsigned>(fd), "");
 }
@@ -147,18 +221,47 @@ void descriptorPath(char (&out)[40], int fd) {
 // the caller's stack may be a thread's 16 KiB, a signal handler's alternate stack or a vfork
 // child's borrowed one, and no static buffer could be shared by threads and signal handlers.
 // The mapping is gone before the call goes on, so even a vfork child leaves its parent's
-// address space as it found it.
+// address space as it found it. The small parts come first: a record touches few pages.
 struct Workspace {
-    char configText[configTextCapacity + 1];
     Options options;
     Target target;
     ProcessFacts facts;
+    SearchSpace search;
+    WhoSpace who;
+    char configText[configTextCapacity + 1];
+    char record[recordCapacity];
     char cwd[PATH_MAX];
     char resolved[PATH_MAX];
-    char record[recordCapacity];
+    char path[2 * PATH_MAX];
 };
 
-void gatherFacts(Workspace& w, const ExecEvent& event) {
+// The file a PATH search found, absolute: joined to the working directory when relative.
+const char* absolutePath(Workspace& w) {
+    const char* found = w.search.found;
+    if (found[0] == 0 || found[0] == '/' || w.facts.cwd == nullptr) {
+        return found[0] != 0 ? found : nullptr;
+    }
+    while (found[0] == '.' && found[1] == '/') {
+        found += 2;
+        while (found[0] == '/') {
+            ++found;
+        }
+    }
+    const size_t cwdLength = textLength(w.facts.cwd);
+    const size_t slash = cwdLength > 0 && w.facts.cwd[cwdLength - 1] == '/' ? 0 : 1;
+    const size_t foundLength = textLength(found);
+    if (cwdLength + slash + foundLength >= sizeof w.path) {
+        return w.search.found;
+    }
+    copyBytes(w.path, w.facts.cwd, cwdLength);
+    w.path[cwdLength] = '/';
+    copyBytes(w.path + cwdLength + slash, found, foundLength + 1);
+    return w.path;
+}
+
+// The facts of the record: the time, the process (for posix_spawn the new one, whose parent
+// is the caller), who runs it and where, and the file.
+void gatherFacts(Workspace& w, const ExecEvent& event, uint32_t self, int64_t child) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
     if (realtimeClock(&now) != 0) {
@@ -167,8 +270,9 @@ void gatherFacts(Workspace& w, const ExecEvent& event) {
     }
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
-    facts.pid = sys::getpid();
-    facts.ppid = sys::getppid();
+    facts.sender = self;
+    facts.pid = event.spawn ? child : self;
+    facts.ppid = event.spawn ? self : sys::getppid();
     uint32_t saved = 0;
     if (sys::failed(sys::getresuid(&facts.uid, &facts.euid, &saved))) {
         facts.uid = facts.euid = ~uint32_t{0};
@@ -176,6 +280,7 @@ void gatherFacts(Workspace& w, const ExecEvent& event) {
     if (sys::failed(sys::getresgid(&facts.gid, &facts.egid, &saved))) {
         facts.gid = facts.egid = ~uint32_t{0};
     }
+    readWho(facts, w.who);
     facts.cwd = sys::getcwd(w.cwd, sizeof w.cwd) > 0 ? w.cwd : nullptr;
 
     facts.file = event.file;
@@ -188,84 +293,147 @@ void gatherFacts(Workspace& w, const ExecEvent& event) {
             facts.file = w.resolved;
         }
     }
+    facts.path = event.search != Search::none ? absolutePath(w) : nullptr;
 }
 
-// Reads the configuration and opens the destination; false when nothing is to be written.
-// `lost` tells whether that is a record lost rather than one not wanted.
-bool prepareTarget(Workspace& w, bool sandboxed, bool& lost) {
-    loadOptions(configPath(), w.configText, w.options);
-    if ((sandboxed && w.options.sandboxed == Sandboxed::skip) ||
-        w.options.destination == Destination::none) {
+// Writes the record to the configured destination; a record that does not get there is
+// counted, and one that does carries the count of those before it, which it settles.
+void deliver(Workspace& w, const ExecEvent& event, int error, int64_t child) {
+    const auto self = static_cast<uint32_t>(sys::getpid());
+    if (!openTarget(w.options, w.target)) {
+        countLostRecord(self);
+        return;
+    }
+    gatherFacts(w, event, self, child);
+    w.facts.error = error;
+    w.facts.lost = pendingLost(self);
+    const SyslogHeader header{w.target.facility, w.target.tag};
+    const size_t length = formatRecord(
+        w.record, sizeof w.record, event, w.facts,
+        w.target.destination == Destination::syslog ? &header : nullptr, w.target.format);
+    if (sendRecord(w.target, w.record, length, self)) {
+        settleLost(self, w.facts.lost);
+    } else {
+        countLostRecord(self);
+    }
+    closeTarget(w.target);
+}
+
+enum class Stage { before, after };
+
+// The record path from its first system call to its last. Before the call, the record is
+// written only when the call is expected to run the program; the result says whether one is
+// to be made after it instead.
+bool recordPath(const ExecEvent& event, Stage stage, int error, int64_t child) {
+    // First, before anything else a filter could forbid: a process under a seccomp filter
+    // makes this one call and no other unless the library is built to record it.
+    const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
+    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
         return false;
     }
-    lost = !openTarget(w.options, w.target);
-    return !lost;
-}
-
-// Returns whether the record was delivered.
-bool writeRecord(Workspace& w, const ExecEvent& event) {
-    gatherFacts(w, event);
-    const SyslogHeader header{w.target.facility, w.target.tag};
-    const size_t length =
-        formatRecord(w.record, sizeof w.record, event, w.facts,
-                     w.target.destination == Destination::syslog ? &header : nullptr);
-    return sendRecord(w.target, w.record, length);
+    void* const memory = sys::mapAnonymous(sizeof(Workspace));
+    if (memory == nullptr) {
+        countLostRecord(static_cast<uint32_t>(sys::getpid()));
+        return false;
+    }
+    auto* const w = static_cast<Workspace*>(memory);
+    bool later = false;
+    loadOptions(configPath(), w->configText, w->options);
+    const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::skip) &&
+                        w->options.destination != Destination::none;
+    if (wanted) {
+        // After the call, only the name of the file found is still wanted from a search.
+        const Prediction prediction = stage == Stage::before || event.search != Search::none
+                                          ? predictExec(event, w->search)
+                                          : Prediction::runs;
+        later = stage == Stage::before && prediction != Prediction::runs;
+        if (!later) {
+            deliver(*w, event, error, child);
+        }
+    }
+    sys::unmap(memory, sizeof(Workspace));
+    return later;
 }
 
 } // namespace
 
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
-                    const ProcessFacts& facts, const SyslogHeader* header) {
-    Writer w(buffer, capacity);
+                    const ProcessFacts& facts, const SyslogHeader* header, Format format) {
+    const bool json = format == Format::json;
+    Writer w(buffer, capacity, json ? jsonWriterReserve : writerReserve);
     if (header != nullptr) {
         putSyslogHeader(w, *header, facts);
     }
-    w.put("call=");
-    w.put(event.call);
-    putTime(w, facts);
-    putNumberField(w, " pid=", facts.pid);
-    putNumberField(w, " ppid=", facts.ppid);
-    putNumberField(w, " uid=", facts.uid);
-    putNumberField(w, " euid=", facts.euid);
-    putNumberField(w, " gid=", facts.gid);
-    putNumberField(w, " egid=", facts.egid);
-    w.putQuoted(" cwd=", facts.cwd);
+    if (json) {
+        w.put('{');
+    }
+    Fields f(w, json);
+    f.word("call", event.call);
+    char scratch[32]; // the time, an error's number, the name of an argument
+    timeText(scratch, facts);
+    f.word("time", scratch);
+    if (facts.error != 0) {
+        const char* name = errorName(facts.error);
+        if (name[0] == 0) {
+            textWithNumber(scratch, "", static_cast<unsigned>(facts.error), "");
+            name = scratch;
+        }
+        f.word("result", name);
+    }
+    if (facts.lost != 0) {
+        f.number("lost", facts.lost);
+    }
+    if (facts.pid >= 0) {
+        f.number("pid", facts.pid);
+    }
+    f.number("ppid", facts.ppid);
+    f.id("auid", facts.auid);
+    f.id("ses", facts.ses);
+    f.number("uid", facts.uid);
+    f.number("euid", facts.euid);
+    f.number("gid", facts.gid);
+    f.number("egid", facts.egid);
+    f.word("tty", facts.tty != nullptr ? facts.tty : "unknown");
+    f.text("cwd", facts.cwd);
+    f.text("exe", facts.exe);
     if (event.fd >= 0) {
-        putNumberField(w, " fd=", event.fd);
+        f.number("fd", event.fd);
     }
-    w.putQuoted(" file=", facts.file);
+    f.text("file", facts.file);
+    if (facts.path != nullptr) {
+        f.text("path", facts.path);
+    }
     const size_t argc = countArguments(event.argv);
-    putNumberField(w, " argc=", static_cast<int64_t>(argc));
+    f.number("argc", static_cast<int64_t>(argc));
     for (size_t i = 0; i < argc && !w.full(); ++i) {
-        char prefix[32];
-        argumentPrefix(prefix, i);
-        w.putQuoted(prefix, event.argv[i]);
+        textWithNumber(scratch, "arg", i, "");
+        f.text(scratch, event.argv[i]);
     }
-    w.finish(header == nullptr);
+    if (json) {
+        w.finish(jsonTruncationMarker, header == nullptr ? "}\n" : "}");
+    } else {
+        w.finish(header == nullptr);
+    }
     return w.size();
 }
 
-void recordExecution(const ExecEvent& event) {
-    // First, before anything else a filter could forbid: a process under a seccomp filter
-    // makes this one call and no other unless the library is built to record it.
-    const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
-    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
-        return;
+bool nothingToRun(int error) {
+    return error == ENOENT || error == ENOTDIR || error == EBADF || error == EFAULT;
+}
+
+bool recordBeforeExec(const ExecEvent& event) {
+    return recordPath(event, Stage::before, 0, -1);
+}
+
+void recordRefusedExec(const ExecEvent& event, int error) {
+    if (!nothingToRun(error)) {
+        recordPath(event, Stage::after, error, -1);
     }
-    void* const memory = sys::mapAnonymous(sizeof(Workspace));
-    if (memory == nullptr) {
-        countLostRecord();
-        return;
-    }
-    auto* const w = static_cast<Workspace*>(memory);
-    bool lost = false;
-    if (prepareTarget(*w, sandboxed, lost)) {
-        lost = !writeRecord(*w, event);
-        closeTarget(w->target);
-    }
-    sys::unmap(memory, sizeof(Workspace));
-    if (lost) {
-        countLostRecord();
+}
+
+void recordSpawn(const ExecEvent& event, int error, int64_t child) {
+    if (error == 0 || !nothingToRun(error)) {
+        recordPath(event, Stage::after, error, error == 0 ? child : -1);
     }
 }
 

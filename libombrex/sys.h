@@ -116,13 +116,43 @@ inline long stat(const char* path, struct stat* status) {
     return invoke(SYS_newfstatat, currentDirectory, path, status, 0);
 }
 
+inline long statAt(int dirfd, const char* path, struct stat* status, int flags) {
+    return invoke(SYS_newfstatat, dirfd, path, status, flags);
+}
+
+inline constexpr int executeAccess = 1;    // X_OK
+inline constexpr int effectiveIds = 0x200; // AT_EACCESS
+inline constexpr int noFollow = 0x100;     // AT_SYMLINK_NOFOLLOW
+
+// Whether the effective ids may execute the file, by the kernel's own permission check, which
+// also refuses a regular file on a file system mounted noexec. Linux 5.8 and later.
+inline long mayExecute(int dirfd, const char* path, int flags) {
+    return invoke(SYS_faccessat2, dirfd, path, executeAccess, effectiveIds | flags);
+}
+
 inline int socket(int domain, int type, int protocol) {
     return static_cast<int>(invoke(SYS_socket, domain, type, protocol));
 }
 
-inline long sendto(int fd, const void* buffer, size_t count, int flags,
-                   const struct sockaddr* address, socklen_t addressLength) {
-    return invoke(SYS_sendto, fd, buffer, count, flags, address, addressLength);
+inline long connect(int fd, const struct sockaddr* address, socklen_t addressLength) {
+    return invoke(SYS_connect, fd, address, addressLength);
+}
+
+// send(2) on a connected socket, made as the C library makes it.
+inline long send(int fd, const void* buffer, size_t count, int flags) {
+    return invoke(SYS_sendto, fd, buffer, count, flags, static_cast<void*>(nullptr), 0);
+}
+
+struct PollEntry {
+    int fd;
+    short events;
+    short revents;
+};
+inline constexpr short readyToWrite = 0x004; // POLLOUT
+
+// Waits up to `timeout` for an event; poll(2) itself is not there on aarch64.
+inline long ppoll(PollEntry* entries, unsigned long count, const struct timespec* timeout) {
+    return invoke(SYS_ppoll, entries, count, timeout, static_cast<void*>(nullptr), 0);
 }
 
 inline long readlink(const char* path, char* buffer, size_t size) {

@@ -104,11 +104,23 @@ ClockFn vdsoClock() {
 
 } // namespace
 
-int realtimeClock(struct timespec* now) {
+namespace {
+
+int readClock(clockid_t which, struct timespec* now) {
     if (const ClockFn fn = vdsoClock()) {
-        return fn(CLOCK_REALTIME, now);
+        return fn(which, now);
     }
-    return static_cast<int>(sys::invoke(SYS_clock_gettime, CLOCK_REALTIME, now));
+    return static_cast<int>(sys::invoke(SYS_clock_gettime, which, now));
+}
+
+} // namespace
+
+int realtimeClock(struct timespec* now) {
+    return readClock(CLOCK_REALTIME, now);
+}
+
+int monotonicClock(struct timespec* now) {
+    return readClock(CLOCK_MONOTONIC, now);
 }
 
 } // namespace ombrex

@@ -15,6 +15,9 @@ namespace ombrex {
 // Async-signal-safe; returns 0 or a negative error number; errno is not touched.
 int realtimeClock(struct timespec* now);
 
+// CLOCK_MONOTONIC, the same way: for the bound of a wait.
+int monotonicClock(struct timespec* now);
+
 } // namespace ombrex
 
 #endif

@@ -67,9 +67,9 @@ bool needsUnicodeEscape(uint32_t cp) {
 
 } // namespace
 
-Writer::Writer(char* buffer, size_t capacity)
-    : buffer_(buffer), capacity_(capacity),
-      limit_(capacity > writerReserve ? capacity - writerReserve : 0), length_(0), full_(false) {}
+Writer::Writer(char* buffer, size_t capacity, size_t reserve)
+    : buffer_(buffer), capacity_(capacity), limit_(capacity > reserve ? capacity - reserve : 0),
+      length_(0), full_(false) {}
 
 bool Writer::put(const char* bytes, size_t count) {
     if (full_ || length_ > limit_ || count > limit_ - length_) {
@@ -118,22 +118,50 @@ bool Writer::putSigned(int64_t value) {
     return put(digits + sizeof digits - n, n);
 }
 
-void Writer::putQuoted(const char* prefix, const char* value) {
-    const size_t prefixLength = textLength(prefix);
-    char opening[64];
-    if (prefixLength + 1 > sizeof opening) {
+namespace {
+
+// Turns one escaped unit (at most 6 bytes) into JSON string content in place: a backslash
+// before each backslash and quote. Returns the new length.
+size_t toJsonUnit(char (&unit)[16], size_t length) {
+    size_t extra = 0;
+    for (size_t i = 0; i < length; ++i) {
+        extra += unit[i] == '\\' || unit[i] == '"' ? 1 : 0;
+    }
+    for (size_t i = length, to = length + extra; i > 0; --i) {
+        unit[--to] = unit[i - 1];
+        if (unit[i - 1] == '\\' || unit[i - 1] == '"') {
+            unit[--to] = '\\';
+        }
+    }
+    return length + extra;
+}
+
+} // namespace
+
+bool Writer::room(size_t count) {
+    if (full_ || length_ > limit_ || count > limit_ - length_) {
         full_ = true;
+    }
+    return !full_;
+}
+
+void Writer::putQuoted(const char* prefix, const char* value, bool json) {
+    putQuoted("", prefix, "", value, json);
+}
+
+void Writer::putQuoted(const char* lead, const char* name, const char* tail, const char* value,
+                       bool json) {
+    if (!room(textLength(lead) + textLength(name) + textLength(tail) + 1)) {
         return;
     }
-    copyBytes(opening, prefix, prefixLength);
-    opening[prefixLength] = '"';
-    if (!put(opening, prefixLength + 1)) {
-        return;
-    }
+    put(lead);
+    put(name);
+    put(tail);
+    put('"');
     const unsigned char* s = reinterpret_cast<const unsigned char*>(value != nullptr ? value : "");
     while (*s != 0) {
         const unsigned char c = *s;
-        char unit[8];
+        char unit[16];
         size_t unitLength = 0;
         size_t consumed = 1;
         if (c == '"' || c == '\\') {
@@ -176,6 +204,9 @@ void Writer::putQuoted(const char* prefix, const char* value) {
                 consumed = length;
             }
         }
+        if (json) {
+            unitLength = toJsonUnit(unit, unitLength);
+        }
         if (!put(unit, unitLength)) {
             break;
         }
@@ -198,12 +229,14 @@ void Writer::putReserved(const char* bytes, size_t count) {
 }
 
 void Writer::finish(bool lineEnd) {
+    finish(truncationMarker, lineEnd ? "\n" : "");
+}
+
+void Writer::finish(const char* marker, const char* end) {
     if (full_) {
-        putReserved(truncationMarker, sizeof truncationMarker - 1);
+        putReserved(marker, textLength(marker));
     }
-    if (lineEnd) {
-        putReserved("\n", 1);
-    }
+    putReserved(end, textLength(end));
 }
 
 } // namespace ombrex

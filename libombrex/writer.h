@@ -11,15 +11,17 @@
 
 namespace ombrex {
 
-// Appended once to a record that had to be cut.
+// Appended once to a record that had to be cut, in the key=value and in the JSON format.
 inline constexpr char truncationMarker[] = " truncated=yes";
+inline constexpr char jsonTruncationMarker[] = ",\"truncated\":true";
 
-// Room for a closing quote, the marker and a line end.
+// Room for a closing quote, the marker and a line end; in JSON also the closing brace.
 inline constexpr size_t writerReserve = 1 + sizeof truncationMarker - 1 + 1;
+inline constexpr size_t jsonWriterReserve = 1 + sizeof jsonTruncationMarker - 1 + 1 + 1;
 
 class Writer {
   public:
-    Writer(char* buffer, size_t capacity);
+    Writer(char* buffer, size_t capacity, size_t reserve = writerReserve);
 
     // False (and the writer is full from then on) when the bytes do not fit.
     bool put(const char* bytes, size_t count);
@@ -33,10 +35,24 @@ class Writer {
     // direction controls are written as escapes. A value that does not fit is cut at an escape
     // boundary and still closed with its quote; nothing is written if even the prefix does not
     // fit. A null value is written as empty text.
-    void putQuoted(const char* prefix, const char* value);
+    //
+    // With `json`, the same escaped text becomes the content of a JSON string: each backslash
+    // and quote of it gets a backslash of its own, so that decoding the JSON string gives back
+    // exactly the escaped text, which decodes to the original bytes.
+    void putQuoted(const char* prefix, const char* value, bool json = false);
+
+    // The same with the prefix in three parts, lead, name and tail (`,"` `cwd` `":`).
+    void putQuoted(const char* lead, const char* name, const char* tail, const char* value,
+                   bool json);
+
+    // True when count more bytes fit; otherwise false, and the writer is full from then on.
+    bool room(size_t count);
 
     // Ends the text: the marker if something did not fit, then the line end if wanted.
     void finish(bool lineEnd);
+
+    // Ends the text with `marker` if something did not fit, then `end` (both from the reserve).
+    void finish(const char* marker, const char* end);
 
     bool full() const {
         return full_;

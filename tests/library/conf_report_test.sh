@@ -20,10 +20,12 @@ expect_eq "$?" 0 "conf status"
 expect_eq "$out" "; Options from config file (or defaults): $OMBREX_TEST_CONFIG
 [ombrex]
 destination = file
+format = kv
 file = /var/log/exec.log
 syslog_socket = /dev/log
 syslog_facility = local2
 syslog_tag = ombrex
+syslog_wait_ms = 1000
 sandboxed = skip" "conf listing of the configuration file"
 
 # Neither a variable of the environment nor a file that others may write changes anything.

@@ -105,8 +105,10 @@ TEST_F(Exports, VersionContract) {
 }
 
 const std::vector<std::pair<std::string, std::string>> defaults = {
-    {"destination", "syslog"},       {"file", "/var/log/ombrex.log"}, {"syslog_socket", "/dev/log"},
-    {"syslog_facility", "authpriv"}, {"syslog_tag", "ombrex"},        {"sandboxed", "skip"},
+    {"destination", "syslog"},       {"format", "kv"},
+    {"file", "/var/log/ombrex.log"}, {"syslog_socket", "/dev/log"},
+    {"syslog_facility", "authpriv"}, {"syslog_tag", "ombrex"},
+    {"syslog_wait_ms", "1000"},      {"sandboxed", "skip"},
 };
 
 TEST_F(Exports, DefaultsWhenTheFileIsMissing) {
@@ -128,27 +130,31 @@ TEST_F(Exports, ValuesFromTheFileInUse) {
         GTEST_SKIP() << "needs root";
     }
     writeConfig("[ombrex]\ndestination = file\nfile = /var/log/exec.log\n"
-                "syslog_facility = local5\nsyslog_tag = bogus tag\nsandboxed = record\n",
+                "syslog_facility = local5\nsyslog_tag = bogus tag\nsandboxed = record\n"
+                "format = json\nsyslog_wait_ms = 250\n",
                 0644);
     std::string path;
     int fromFile = -1;
     auto options = listing(path, fromFile);
     EXPECT_EQ(path, OMBREX_CONFIG_PATH);
     EXPECT_EQ(fromFile, 1);
-    const std::vector<std::pair<std::string, std::string>> expected =
-        {
-            {"destination", "file"},       {"file", "/var/log/exec.log"},
-            {"syslog_socket", "/dev/log"}, {"syslog_facility", "local5"},
-            {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
-            {"sandboxed", "record"},
-        };
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"destination", "file"},
+        {"format", "json"},
+        {"file", "/var/log/exec.log"},
+        {"syslog_socket", "/dev/log"},
+        {"syslog_facility", "local5"},
+        {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
+        {"syslog_wait_ms", "250"},
+        {"sandboxed", "record"},
+    };
     EXPECT_EQ(options, expected);
 
     // A later report reads the file again.
     writeConfig("[ombrex]\ndestination = none\n", 0644);
     options = listing(path, fromFile);
     EXPECT_EQ(options.at(0).second, "none");
-    EXPECT_EQ(options.at(1).second, "/var/log/ombrex.log");
+    EXPECT_EQ(options.at(2).second, "/var/log/ombrex.log");
 }
 
 // A file that others may change could be anybody's choice: the report shows the defaults,
@@ -172,7 +178,7 @@ TEST_F(Exports, OptionTableRecords) {
         ASSERT_NE(table[count].description, nullptr);
         EXPECT_GT(strlen(table[count].description), 0u) << table[count].name;
     }
-    EXPECT_EQ(count, 6u);
+    EXPECT_EQ(count, 8u);
 }
 
 TEST_F(Exports, UnknownOptionIsAnEmptyTextToFree) {

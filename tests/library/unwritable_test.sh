@@ -78,7 +78,9 @@ for _ in $(seq 50); do
     [ -S "$scratch/stalled.sock" ] && break
     sleep 0.1
 done
-write_config "$scratch/stalled.ini" "destination = syslog" "syslog_socket = $scratch/stalled.sock"
+# Without a wait for room in the queue (syslog_wait_ms_test.sh tests the wait).
+write_config "$scratch/stalled.ini" "destination = syslog" "syslog_socket = $scratch/stalled.sock" \
+    "syslog_wait_ms = 0"
 loop='i=0; while [ $i -lt 300 ]; do /bin/true; i=$((i + 1)); done; /bin/echo done'
 use_config "$scratch/stalled.ini"
 out=$(timeout -k 5 60 env LD_PRELOAD="$OMBREX_LIBRARY" /bin/sh -c "$loop")

@@ -1,0 +1,146 @@
+#include "libombrex/facts.h"
+
+#include "libombrex/sys.h"
+
+#include <errno.h>
+#include <fcntl.h>
+
+namespace ombrex {
+
+namespace {
+
+// Appends the decimal value at out[at] and returns the new end.
+size_t putDecimal(char* out, size_t at, uint32_t value) {
+    char digits[10];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) {
+        out[at++] = digits[--n];
+    }
+    return at;
+}
+
+size_t putText(char* out, size_t at, const char* text) {
+    for (; *text != 0; ++text) {
+        out[at++] = *text;
+    }
+    return at;
+}
+
+// Reads at most capacity - 1 bytes of a small file at its start and NUL-terminates them;
+// returns the length, or -1.
+long readSmallFile(const char* path, char* text, size_t capacity) {
+    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (sys::failed(fd)) {
+        return -1;
+    }
+    long length;
+    do {
+        length = sys::read(fd, text, capacity - 1);
+    } while (length == -EINTR);
+    sys::close(fd);
+    if (sys::failed(length)) {
+        return -1;
+    }
+    text[length] = 0;
+    return length;
+}
+
+// A login uid or session id as the kernel writes it: decimal digits and a line end.
+uint32_t readId(const char* path) {
+    char text[16];
+    const long length = readSmallFile(path, text, sizeof text);
+    uint64_t value = 0;
+    long i = 0;
+    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (value > unsetId) {
+            return unsetId;
+        }
+    }
+    return i > 0 ? static_cast<uint32_t>(value) : unsetId;
+}
+
+} // namespace
+
+bool statTerminal(const char* text, size_t length, uint32_t& device) {
+    // The program's name in parentheses may hold anything, ')' too, but nothing after it does.
+    size_t at = length;
+    while (at > 0 && text[at - 1] != ')') {
+        --at;
+    }
+    if (at == 0) {
+        return false;
+    }
+    // After "pid (comm)": state, ppid, pgrp, session, tty_nr.
+    for (int field = 0; field < 5; ++field) {
+        if (at >= length || text[at] != ' ') {
+            return false;
+        }
+        ++at;
+        const size_t start = at;
+        while (at < length && text[at] != ' ') {
+            ++at;
+        }
+        if (at == start) {
+            return false;
+        }
+        if (field == 4) {
+            int64_t value = 0;
+            bool negative = text[start] == '-';
+            for (size_t i = negative ? start + 1 : start; i < at; ++i) {
+                if (text[i] < '0' || text[i] > '9' || value > 0xFFFFFFFF) {
+                    return false;
+                }
+                value = value * 10 + (text[i] - '0');
+            }
+            device = static_cast<uint32_t>(negative ? -value : value);
+        }
+    }
+    return true;
+}
+
+const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
+    if (device == 0) {
+        return "none";
+    }
+    // The kernel's encoding of a device number in 32 bits.
+    const uint32_t major = (device >> 8) & 0xFFF;
+    const uint32_t minor = (device & 0xFF) | ((device >> 12) & 0xFFF00);
+    size_t at = 0;
+    if (major >= 136 && major <= 143) {
+        at = putDecimal(out, putText(out, 0, "pts/"), (major - 136) * 256 + minor);
+    } else if (major == 4 && minor < 64) {
+        at = putDecimal(out, putText(out, 0, "tty"), minor);
+    } else if (major == 4) {
+        at = putDecimal(out, putText(out, 0, "ttyS"), minor - 64);
+    } else if (major == 5 && minor == 1) {
+        at = putText(out, 0, "console");
+    } else {
+        at = putDecimal(out, putText(out, putDecimal(out, 0, major), ":"), minor);
+    }
+    out[at] = 0;
+    return out;
+}
+
+void readWho(ProcessFacts& facts, WhoSpace& space) {
+    facts.auid = readId("/proc/self/loginuid");
+    facts.ses = readId("/proc/self/sessionid");
+    const long length = readSmallFile("/proc/self/stat", space.stat, sizeof space.stat);
+    uint32_t device = 0;
+    facts.tty = length > 0 && statTerminal(space.stat, static_cast<size_t>(length), device)
+                    ? ttyName(device, space.tty)
+                    : "unknown";
+    const long exeLength = sys::readlink("/proc/self/exe", space.exe, sizeof space.exe - 1);
+    if (exeLength > 0) {
+        space.exe[exeLength] = 0;
+        facts.exe = space.exe;
+    } else {
+        facts.exe = nullptr;
+    }
+}
+
+} // namespace ombrex

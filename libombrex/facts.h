@@ -1,0 +1,39 @@
+// Who runs a program: the login user and session that the kernel's audit keeps for the
+// process, its controlling terminal and its own program file. Read from /proc/self with plain
+// system calls; anything unreadable stays unset.
+#ifndef OMBREX_LIBOMBREX_FACTS_H
+#define OMBREX_LIBOMBREX_FACTS_H
+
+#include "libombrex/record.h"
+
+#include <limits.h>
+#include <stdint.h>
+
+namespace ombrex {
+
+// "pts/4294967295" and "4095:1048575" fit.
+inline constexpr size_t ttyNameCapacity = 24;
+
+// Room for what readWho() reads.
+struct WhoSpace {
+    char tty[ttyNameCapacity];
+    char stat[256];
+    char exe[PATH_MAX];
+};
+
+// Sets facts.auid, ses, tty and exe, pointing into space: an id the kernel does not hold or
+// that cannot be read is unsetId, a terminal that cannot be read "unknown", an unreadable
+// program file null.
+void readWho(ProcessFacts& facts, WhoSpace& space);
+
+// The name of a terminal from the device number that /proc/PID/stat gives as tty_nr: "none"
+// for 0, "pts/N" for a pseudo-terminal, "ttyN" for a virtual console, "ttySN" for a serial
+// port, "console" for the system console, and "MAJOR:MINOR" for any other device.
+const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]);
+
+// tty_nr, the seventh field of a /proc/PID/stat line; false when the text has none.
+bool statTerminal(const char* text, size_t length, uint32_t& device);
+
+} // namespace ombrex
+
+#endif

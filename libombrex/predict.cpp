@@ -1,0 +1,186 @@
+#include "libombrex/predict.h"
+
+#include "libombrex/sys.h"
+
+#include <errno.h>
+
+extern "C" {
+extern char** environ;
+}
+
+namespace ombrex {
+
+namespace {
+
+// The C library's search path when PATH is not set.
+constexpr char defaultSearchPath[] = "/bin:/usr/bin";
+constexpr size_t nameMax = 255; // NAME_MAX
+
+// PATH as the C library's getenv reads it: the first such entry of the process's environment.
+const char* pathVariable() {
+    char** const entries = environ;
+    for (size_t i = 0; entries != nullptr && entries[i] != nullptr; ++i) {
+        const char* e = entries[i];
+        if (e[0] == 'P' && e[1] == 'A' && e[2] == 'T' && e[3] == 'H' && e[4] == '=') {
+            return e + 5;
+        }
+    }
+    return defaultSearchPath;
+}
+
+// The error that an exec of the file is expected to end in, or 0 when it is expected to run:
+// the error of looking the file up (the kernel walks the same path with the same rights),
+// EACCES for a file that is not a regular one or that the effective ids may not execute
+// (ELOOP for a link that is not to be followed). Anything short of a clear no, a kernel
+// without faccessat2 included, is no reason to doubt.
+int expectedError(int dirfd, const char* path, int flags, struct stat& status) {
+    if (path == nullptr) {
+        return EFAULT;
+    }
+    const int lookup = flags & (sys::noFollow | sys::emptyPath);
+    const long found = sys::statAt(dirfd, path, &status, lookup);
+    if (sys::failed(found)) {
+        return static_cast<int>(-found);
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return ELOOP;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return EACCES;
+    }
+    return sys::mayExecute(dirfd, path, lookup) == -EACCES ? EACCES : 0;
+}
+
+Prediction directPrediction(int error) {
+    switch (error) {
+    case 0:
+        return Prediction::runs;
+    case ENOENT:
+    case ENOTDIR:
+    case EBADF:
+    case EFAULT:
+        return Prediction::absent;
+    case EACCES:
+    case ELOOP:
+    case ENAMETOOLONG:
+        return Prediction::refused;
+    default:
+        return Prediction::runs; // unsure
+    }
+}
+
+bool hasSlash(const char* text) {
+    for (; *text != 0; ++text) {
+        if (*text == '/') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The length of text, or limit + 1 when it is longer than limit.
+size_t lengthUpTo(const char* text, size_t limit) {
+    size_t length = 0;
+    while (length <= limit && text[length] != 0) {
+        ++length;
+    }
+    return length;
+}
+
+// The C library's candidate: the directory, a slash (none after an empty directory, which is
+// the working directory) and the name. False when it is too long for any path.
+bool candidate(char (&out)[PATH_MAX], const char* directory, size_t directoryLength,
+               const char* name, size_t nameLength) {
+    const size_t slash = directoryLength > 0 ? 1 : 0;
+    if (directoryLength + slash + nameLength >= sizeof out) {
+        return false;
+    }
+    size_t at = 0;
+    for (size_t i = 0; i < directoryLength; ++i) {
+        out[at++] = directory[i];
+    }
+    if (slash != 0) {
+        out[at++] = '/';
+    }
+    for (size_t i = 0; i < nameLength; ++i) {
+        out[at++] = name[i];
+    }
+    out[at] = 0;
+    return true;
+}
+
+// The C library's execvpe: a name with a slash is not searched; otherwise each directory of
+// PATH in turn. A candidate that is not there is passed over; one refused with EACCES is
+// passed over too, and gives the call its error if nothing later runs; any other error ends
+// the search. A file that the kernel cannot load runs under /bin/sh for execvp and the like,
+// and fails posix_spawnp: expected to run either way.
+Prediction searchAlongPath(const char* name, SearchSpace& space) {
+    space.found[0] = 0;
+    if (name == nullptr || name[0] == 0) {
+        return Prediction::absent;
+    }
+    if (hasSlash(name)) {
+        if (!candidate(space.found, "", 0, name, lengthUpTo(name, PATH_MAX))) {
+            return Prediction::refused; // ENAMETOOLONG
+        }
+        return directPrediction(expectedError(sys::currentDirectory, name, 0, space.status));
+    }
+    const size_t nameLength = lengthUpTo(name, nameMax);
+    if (nameLength > nameMax) {
+        return Prediction::refused; // ENAMETOOLONG, before any directory is tried
+    }
+    const char* denied = nullptr;
+    size_t deniedLength = 0;
+    for (const char* p = pathVariable();;) {
+        const char* end = p;
+        while (*end != 0 && *end != ':') {
+            ++end;
+        }
+        const auto length = static_cast<size_t>(end - p);
+        if (!candidate(space.found, p, length, name, nameLength)) {
+            space.found[0] = 0;
+            return Prediction::refused; // ENAMETOOLONG ends the search
+        }
+        switch (expectedError(sys::currentDirectory, space.found, 0, space.status)) {
+        case ENOENT:
+        case ESTALE:
+        case ENOTDIR:
+        case ENODEV:
+        case ETIMEDOUT:
+            break;
+        case EACCES:
+            if (denied == nullptr) {
+                denied = p;
+                deniedLength = length;
+            }
+            break;
+        case ELOOP:
+        case ENAMETOOLONG:
+            return Prediction::refused;
+        default:
+            return Prediction::runs; // 0, or unsure
+        }
+        if (*end == 0) {
+            break;
+        }
+        p = end + 1;
+    }
+    if (denied == nullptr) {
+        space.found[0] = 0;
+        return Prediction::absent;
+    }
+    candidate(space.found, denied, deniedLength, name, nameLength);
+    return Prediction::refused;
+}
+
+} // namespace
+
+Prediction predictExec(const ExecEvent& event, SearchSpace& space) {
+    if (event.search != Search::none) {
+        return searchAlongPath(event.file, space);
+    }
+    space.found[0] = 0;
+    return directPrediction(expectedError(event.dirfd, event.file, event.flags, space.status));
+}
+
+} // namespace ombrex
