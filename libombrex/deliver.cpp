@@ -223,8 +223,9 @@ __attribute__((noinline)) bool sendToLog(const Target& target, const char* recor
             giveUpWaiting(self);
             return false;
         }
-        const struct timespec timeout = {static_cast<time_t>(remaining / 1'000'000'000),
-                                         static_cast<long>(remaining % 1'000'000'000)};
+        // Not const: the kernel writes the time left back into it.
+        struct timespec timeout = {static_cast<time_t>(remaining / 1'000'000'000),
+                                   static_cast<long>(remaining % 1'000'000'000)};
         sys::PollEntry entry = {target.fd, sys::readyToWrite, 0};
         const long ready = sys::ppoll(&entry, 1, &timeout);
         if (sys::failed(ready) && ready != -EINTR) {

@@ -151,7 +151,7 @@ struct PollEntry {
 inline constexpr short readyToWrite = 0x004; // POLLOUT
 
 // Waits up to `timeout` for an event; poll(2) itself is not there on aarch64.
-inline long ppoll(PollEntry* entries, unsigned long count, const struct timespec* timeout) {
+inline long ppoll(PollEntry* entries, unsigned long count, struct timespec* timeout) {
     return invoke(SYS_ppoll, entries, count, timeout, static_cast<void*>(nullptr), 0);
 }
 
