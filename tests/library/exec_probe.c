@@ -10,6 +10,13 @@
  *   exec_probe fail ENTRY                ENTRY on a missing file must fail with ENOENT
  *   exec_probe spawn-keeps-errno FILE    errno survives a successful posix_spawn
  *   exec_probe sink PATH SECONDS         binds a datagram socket at PATH and never reads it
+ *   exec_probe hold PATH OUT             binds a datagram socket at PATH and reads nothing
+ *                                        until SIGUSR1; then appends each datagram to OUT
+ *                                        as a line, until SIGTERM
+ *   exec_probe steps PROGRAM             for each line on standard input, "spawn N" (N
+ *                                        posix_spawns), "fork" (fork + execv) or "vfork"
+ *                                        (vfork + execv) of PROGRAM with the argument
+ *                                        "step-I", waits, and prints "ok" (or "failed")
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -18,6 +25,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -181,6 +189,86 @@ static int sink(const char* path, int seconds) {
     return 0;
 }
 
+static volatile sig_atomic_t reading;
+
+static void startReading(int signal) {
+    (void)signal;
+    reading = 1;
+}
+
+/* A log daemon that stalls until told to go on: its queue fills up meanwhile. */
+static int hold(const char* path, const char* out) {
+    struct sigaction action = {.sa_handler = startReading};
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, NULL);
+    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    struct sockaddr_un address = {.sun_family = AF_UNIX};
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
+    if (fd < 0 || bind(fd, (struct sockaddr*)&address, sizeof address) != 0) {
+        perror("hold");
+        return 1;
+    }
+    while (!reading) {
+        pause();
+    }
+    FILE* file = fopen(out, "a");
+    if (file == NULL) {
+        perror(out);
+        return 1;
+    }
+    static char datagram[65536];
+    for (;;) {
+        ssize_t length = recv(fd, datagram, sizeof datagram, 0);
+        if (length < 0 && errno == EINTR) {
+            continue;
+        }
+        if (length < 0) {
+            perror("recv");
+            return 1;
+        }
+        fwrite(datagram, 1, (size_t)length, file);
+        fputc('\n', file);
+        fflush(file);
+    }
+}
+
+/* One process that starts programs when told to, so that a test can change the configuration
+ * or the log daemon between its records. */
+static int steps(char* program) {
+    char line[64];
+    unsigned counter = 0;
+    setvbuf(stdout, NULL, _IOLBF, 0);
+    while (fgets(line, sizeof line, stdin) != NULL) {
+        char argument[32];
+        char* args[] = {program, argument, NULL};
+        int failed = 0;
+        int count = 1;
+        if (strncmp(line, "spawn", 5) == 0) {
+            count = atoi(line + 5) > 0 ? atoi(line + 5) : 1;
+            for (int i = 0; i < count; ++i) {
+                snprintf(argument, sizeof argument, "step-%u", counter++);
+                pid_t pid;
+                failed |= posix_spawn(&pid, program, NULL, NULL, args, environ) != 0 ||
+                          waitFor(pid) != 0;
+            }
+        } else if (strncmp(line, "fork", 4) == 0 || strncmp(line, "vfork", 5) == 0) {
+            snprintf(argument, sizeof argument, "step-%u", counter++);
+            fflush(NULL);
+            pid_t pid = line[0] == 'v' ? vfork() : fork();
+            if (pid == 0) {
+                execv(program, args);
+                _exit(127);
+            }
+            failed = pid < 0 || waitFor(pid) != 0;
+        } else {
+            fprintf(stderr, "unknown step %s", line);
+            return 2;
+        }
+        printf("%s\n", failed ? "failed" : "ok");
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "report") == 0) {
         for (int i = 0; i < argc; ++i) {
@@ -226,6 +314,12 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && strcmp(argv[1], "sink") == 0) {
         return sink(argv[2], atoi(argv[3]));
+    }
+    if (argc == 4 && strcmp(argv[1], "hold") == 0) {
+        return hold(argv[2], argv[3]);
+    }
+    if (argc == 3 && strcmp(argv[1], "steps") == 0) {
+        return steps(argv[2]);
     }
     fprintf(stderr, "usage: see the comment at the top of exec_probe.c\n");
     return 2;
