@@ -13,6 +13,9 @@
  *   exec_probe hold PATH OUT             binds a datagram socket at PATH and reads nothing
  *                                        until SIGUSR1; then appends each datagram to OUT
  *                                        as a line, until SIGTERM
+ *   exec_probe try ENTRY FILE            ENTRY on FILE with the arguments "try" and "me":
+ *                                        prints "error NAME" when the call returned, "pid N"
+ *                                        when posix_spawn started N, and the exit status
  *   exec_probe steps PROGRAM             for each line on standard input, "spawn N" (N
  *                                        posix_spawns), "fork" (fork + execv) or "vfork"
  *                                        (vfork + execv) of PROGRAM with the argument
@@ -69,7 +72,9 @@ static void callEntry(const char* entry, const char* file, char** argv) {
         if (fd >= 0) {
             fexecve(fd, argv, env);
         }
-    } else if (strcmp(entry, "execveat") == 0) {
+    } else if (strncmp(entry, "execveat", 8) == 0) {
+        /* execveat-nofollow: with AT_SYMLINK_NOFOLLOW */
+        int flags = strcmp(entry, "execveat-nofollow") == 0 ? AT_SYMLINK_NOFOLLOW : 0;
         char directory[4096];
         snprintf(directory, sizeof directory, "%s", file);
         char* slash = strrchr(directory, '/');
@@ -77,7 +82,7 @@ static void callEntry(const char* entry, const char* file, char** argv) {
             *slash = 0;
             int dirfd = open(directory[0] != 0 ? directory : "/", O_RDONLY | O_DIRECTORY);
             if (dirfd >= 0) {
-                execveat(dirfd, slash + 1, argv, env, 0);
+                execveat(dirfd, slash + 1, argv, env, flags);
             }
         }
     } else {
@@ -173,6 +178,34 @@ static int failOnMissingFile(const char* entry) {
                 strerror(errno), expected);
         return 1;
     }
+    return 0;
+}
+
+/* Calls an entry point and shows what it came to, with the error's name as the C library
+ * gives it; nothing printed depends on the library. */
+static int tryEntry(const char* entry, const char* file) {
+    char* argv[] = {"try", "me", NULL};
+    pid_t pid;
+    if (strncmp(entry, "posix_spawn", 11) == 0) {
+        int error = spawn(entry, file, argv, &pid);
+        if (error != 0) {
+            printf("error %s\n", strerrorname_np(error));
+            return 0;
+        }
+        printf("pid %d\n", (int)pid);
+        printf("status %d\n", waitFor(pid));
+        return 0;
+    }
+    fflush(NULL);
+    pid = fork();
+    if (pid == 0) {
+        errno = 0;
+        callEntry(entry, file, argv);
+        printf("error %s\n", errno != 0 ? strerrorname_np(errno) : "none");
+        fflush(NULL);
+        _exit(95);
+    }
+    printf("status %d\n", waitFor(pid));
     return 0;
 }
 
@@ -317,6 +350,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return hold(argv[2], argv[3]);
+    }
+    if (argc == 4 && strcmp(argv[1], "try") == 0) {
+        return tryEntry(argv[2], argv[3]);
     }
     if (argc == 3 && strcmp(argv[1], "steps") == 0) {
         return steps(argv[2]);
