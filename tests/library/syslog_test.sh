@@ -65,4 +65,31 @@ case ${lines[1]:-} in
 *) fail "a record cut for length lost its marker in the daemon: ...${lines[1]: -40}" ;;
 esac
 
+# format = json: the message after the same header is the JSON object, whole.
+if command -v jq >/dev/null; then
+    write_config "$scratch/json.ini" "destination = syslog" "syslog_socket = $socket" \
+        "syslog_facility = local3" "syslog_tag = ombrex-test" "format = json"
+    shell_pid=$(preloaded "$scratch/json.ini" /bin/sh -c 'echo $$; /bin/true "json
+record"; /bin/true "$1"; :' sh "$big")
+    for _ in $(seq 100); do
+        [ "$(grep -vc '^rsyslogd|' "$out")" -ge 4 ] && break
+        sleep 0.1
+    done
+    sleep 0.3
+    mapfile -t lines < <(grep -v '^rsyslogd|' "$out" | tail -n +3)
+    expect_eq "${#lines[@]}" 2 "JSON messages parsed by the daemon"
+    for i in 0 1; do
+        IFS='|' read -r program procid facility severity message <<<"${lines[$i]:-}"
+        expect_eq "$program|$facility|$severity" "ombrex-test|local3|info" "JSON message $i: header"
+        expect_eq "$(jq -r '[.call, .ppid, .file] | join(" ")' <<<"$message" 2>&1)" \
+            "execve $shell_pid /bin/true" "JSON message $i: fields"
+        expect_eq "$procid" "$(jq -r .pid <<<"$message")" "JSON message $i: process id of the header"
+    done
+    expect_eq "$(jq -r .arg1 <<<"${lines[0]#*|*|*|*|}")" 'json\nrecord' "JSON: the newline stays escaped"
+    expect_eq "$(jq -c '[.truncated, .argc]' <<<"${lines[1]#*|*|*|*|}")" '[true,2]' \
+        "JSON: a record cut for length, in the daemon"
+else
+    cannot_run "jq is not installed (Debian package jq)"
+fi
+
 finish
