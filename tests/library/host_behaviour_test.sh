@@ -51,8 +51,11 @@ side_by_side "16 KiB thread stack, default destination" "$probe" thread-spawn "$
 use_config "$scratch/file.ini"
 for entry in execve execv execl execle fexecve; do
     side_by_side "8 KiB signal stack, $entry" "$probe" altstack "$entry"
+    # Refused: the record is written after the call, the whole record path on that stack.
+    side_by_side "8 KiB signal stack, $entry, refused" "$probe" altstack "$entry" /
 done
 side_by_side "vfork child leaves no mapping" "$probe" vfork-maps
+side_by_side "vfork child leaves no mapping, refused" "$probe" vfork-maps /
 
 # Nothing on the path of posix_spawn reads the environment that another thread changes.
 side_by_side "setenv racing posix_spawn (5 x 600)" bash -c \
@@ -64,12 +67,13 @@ side_by_side "execl with 70,000 arguments" "$probe" many-arguments
 # Seccomp filters that kill on one call: with sandboxed = skip, the library makes none of them.
 : >"$log"
 use_config "$scratch/syslog.ini"
-side_by_side "filter kills on socket, syslog: /bin/true" "$probe" seccomp-run socket
-side_by_side "filter kills on sendto, syslog: /bin/true" "$probe" seccomp-run sendto
+for call in socket connect sendto ppoll faccessat2; do
+    side_by_side "filter kills on $call, syslog: /bin/true" "$probe" seccomp-run "$call"
+done
 use_config "$scratch/file.ini"
 side_by_side "filter kills on legacy fstat: /bin/true" "$probe" seccomp-run fstat
-for call in openat newfstatat read write close mmap munmap getpid getppid getresuid getresgid \
-    getcwd readlinkat clock_gettime prlimit64 flock clock_nanosleep rt_sigprocmask \
+for call in openat newfstatat faccessat2 read write close mmap munmap getpid getppid getresuid \
+    getresgid getcwd readlinkat clock_gettime prlimit64 flock clock_nanosleep rt_sigprocmask \
     rt_sigpending rt_sigtimedwait; do
     side_by_side "filter kills on $call: missing file" "$probe" seccomp-fail "$call"
 done

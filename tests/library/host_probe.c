@@ -6,8 +6,8 @@
  * or the time.
  *
  *   host_probe thread-spawn PROGRAM...   posix_spawn from a thread with a 16 KiB stack
- *   host_probe altstack ENTRY            ENTRY on a missing file from a handler on an 8 KiB
- *                                        alternate signal stack
+ *   host_probe altstack ENTRY [FILE]     ENTRY on FILE (default: a missing file) from a
+ *                                        handler on an 8 KiB alternate signal stack
  *   host_probe setenv-race RUNS          posix_spawn RUNS times while another thread calls
  *                                        setenv and unsetenv
  *   host_probe seccomp-fail CALL         under a filter that kills on CALL: execve of a
@@ -16,11 +16,12 @@
  *   host_probe fsize DELTA IGNORE LOG    RLIMIT_FSIZE = size of LOG + DELTA, SIGXFSZ ignored
  *                                        or not (1/0), then run /bin/true
  *   host_probe fsize-signals PENDING LOG limit below the size of LOG, SIGXFSZ blocked and
- *                                        pending before (1) or not (0), execve of a missing
- *                                        file: mask and pending signals afterwards
+ *                                        pending before (1) or not (0), execve of a directory
+ *                                        (refused): mask and pending signals afterwards
  *   host_probe fsize-race N LOG          N processes at once near the limit, each runs
  *                                        /bin/true
- *   host_probe vfork-maps                a vfork child's failing execve changes no mapping
+ *   host_probe vfork-maps [FILE]         a vfork child's failing execve of FILE (default: a
+ *                                        missing file) changes no mapping
  *   host_probe many-arguments            execl with 70,000 arguments of this program
  *   host_probe count ARGS...             prints its argument count
  *   host_probe fds                       prints its open descriptors
@@ -155,6 +156,7 @@ static int threadSpawn(char** argv) {
 enum { altStackSize = 8192 };
 
 static const char* handlerEntry;
+static const char* handlerFile = "/nonexistent-ombrex-dir/missing";
 static volatile int handlerResult;
 static volatile int handlerErrno;
 
@@ -162,7 +164,7 @@ static void onSignal(int signal) {
     (void)signal;
     static char* const argv[] = {"missing", "argument", NULL};
     static char* const envp[] = {"A=1", NULL};
-    const char* missing = "/nonexistent-ombrex-dir/missing";
+    const char* missing = handlerFile;
     int result = 0;
     errno = 0;
     if (strcmp(handlerEntry, "execve") == 0) {
@@ -174,7 +176,7 @@ static void onSignal(int signal) {
     } else if (strcmp(handlerEntry, "execle") == 0) {
         result = execle(missing, "missing", "argument", (char*)NULL, envp);
     } else if (strcmp(handlerEntry, "fexecve") == 0) {
-        int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        int fd = open(strcmp(handlerFile, "/") == 0 ? "/" : "/dev/null", O_RDONLY | O_CLOEXEC);
         result = fexecve(fd, argv, envp);
         int saved = errno;
         close(fd);
@@ -252,6 +254,8 @@ static const struct Call calls[] = {
     {"socket", SYS_socket},
     {"sendto", SYS_sendto},
     {"connect", SYS_connect},
+    {"ppoll", SYS_ppoll},
+    {"faccessat2", SYS_faccessat2},
     {"fstat", SYS_fstat},
     {"newfstatat", SYS_newfstatat},
     {"openat", SYS_openat},
@@ -386,9 +390,10 @@ static int fsizeSignals(int pending, const char* log) {
     if (pending) {
         raise(SIGXFSZ);
     }
-    char* argv[] = {"missing", NULL};
+    /* Refused (a directory): its record is written after the call, and dropped at the limit. */
+    char* argv[] = {"refused", NULL};
     errno = 0;
-    int result = execve("/nonexistent-ombrex-dir/missing", argv, environ);
+    int result = execve("/", argv, environ);
     printf("execve: %d %s\n", result, errorName(errno));
     sigset_t now;
     sigprocmask(SIG_BLOCK, NULL, &now);
@@ -444,19 +449,19 @@ static char* readMaps(void) {
     return buffer;
 }
 
-__attribute__((noinline)) static pid_t vforkMissing(void) {
-    char* argv[] = {"missing", NULL};
+__attribute__((noinline)) static pid_t vforkFailing(const char* file) {
+    char* argv[] = {"failing", NULL};
     pid_t pid = vfork();
     if (pid == 0) {
-        execve("/nonexistent-ombrex-dir/missing", argv, environ);
-        _exit(errno == ENOENT ? 2 : 3);
+        execve(file, argv, environ);
+        _exit(errno == ENOENT ? 2 : errno == EACCES ? 4 : 3);
     }
     return pid;
 }
 
-static int vforkMaps(void) {
+static int vforkMaps(const char* file) {
     char* before = readMaps();
-    pid_t pid = vforkMissing();
+    pid_t pid = vforkFailing(file);
     int status = waitFor(pid);
     char* after = readMaps();
     printStatus("vfork child", status);
@@ -520,7 +525,10 @@ int main(int argc, char** argv) {
     if (argc >= 3 && strcmp(argv[1], "thread-spawn") == 0) {
         return threadSpawn(argv + 2);
     }
-    if (argc == 3 && strcmp(argv[1], "altstack") == 0) {
+    if ((argc == 3 || argc == 4) && strcmp(argv[1], "altstack") == 0) {
+        if (argc == 4) {
+            handlerFile = argv[3];
+        }
         return altStack(argv[2]);
     }
     if (argc == 3 && strcmp(argv[1], "setenv-race") == 0) {
@@ -538,8 +546,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "fsize-race") == 0) {
         return fsizeRace(atoi(argv[2]), argv[3]);
     }
-    if (argc == 2 && strcmp(argv[1], "vfork-maps") == 0) {
-        return vforkMaps();
+    if ((argc == 2 || argc == 3) && strcmp(argv[1], "vfork-maps") == 0) {
+        return vforkMaps(argc == 3 ? argv[2] : "/nonexistent-ombrex-dir/missing");
     }
     if (argc == 2 && strcmp(argv[1], "many-arguments") == 0) {
         return manyArguments();
