@@ -68,14 +68,23 @@ done
 logger -u "$scratch/log.sock" -t other "not an execution record"
 # The tests' copy of the library reads this file only when root owns it.
 [ "$(id -u)" -eq 0 ] || skip_or_fail "needs root to write the library's configuration file"
-printf '[ombrex]\ndestination = syslog\nsyslog_socket = %s\n' "$scratch/log.sock" >"$OMBREX_TEST_CONFIG"
-chmod 0644 "$OMBREX_TEST_CONFIG"
-LD_PRELOAD=$OMBREX_TEST_LIBRARY_FILE bash -c '/bin/true forwarded; :'
+need_command jq jq
+# One record in each format.
+for format in kv json; do
+    printf '[ombrex]\ndestination = syslog\nsyslog_socket = %s\nformat = %s\n' \
+        "$scratch/log.sock" "$format" >"$OMBREX_TEST_CONFIG"
+    chmod 0644 "$OMBREX_TEST_CONFIG"
+    LD_PRELOAD=$OMBREX_TEST_LIBRARY_FILE bash -c "/bin/true forwarded-$format; :"
+done
 rm -f "$OMBREX_TEST_CONFIG"
-wait_for "$scratch/central.log" 'arg1="forwarded"' ||
-    fail "the record did not reach the server: $(cat "$scratch/central.log" "$scratch/host.err" 2>/dev/null)"
-grep -q '^ombrex authpriv *call=execve .* file="/bin/true" argc=2 arg0="/bin/true" arg1="forwarded"' \
-    "$scratch/central.log" || fail "unexpected record at the server: $(cat "$scratch/central.log")"
+wait_for "$scratch/central.log" 'forwarded-json' ||
+    fail "the records did not reach the server: $(cat "$scratch/central.log" "$scratch/host.err" 2>/dev/null)"
+grep -q '^ombrex authpriv *call=execve .* file="/bin/true" argc=2 arg0="/bin/true" arg1="forwarded-kv"' \
+    "$scratch/central.log" || fail "unexpected key=value record at the server: $(cat "$scratch/central.log")"
+json=$(sed -n 's/^ombrex authpriv *\({.*"forwarded-json".*}\)$/\1/p' "$scratch/central.log")
+[ "$(jq -c '[.call, .file, .argc, .arg0, .arg1]' <<<"$json" 2>&1)" = \
+    '["execve","/bin/true",2,"/bin/true","forwarded-json"]' ] ||
+    fail "unexpected JSON record at the server: $(cat "$scratch/central.log")"
 if grep -q 'not an execution record' "$scratch/central.log"; then
     fail "the snippet forwarded a message that is not a record"
 fi
