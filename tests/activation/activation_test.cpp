@@ -20,6 +20,7 @@ enum class Library {
     Standard, // <scratch>/lib/libombrex.so, readable
     Custom,   // <scratch>/lib/custom-logger.so: "libombrex.so" is not in its name
     Missing,  // <scratch>/lib/absent/libombrex.so, no such file
+    Spaced,   // <scratch>/lib/my libs/libombrex.so: the loader would read two entries
     Empty,    // the override is set to the empty text
 };
 
@@ -61,6 +62,13 @@ Outcome refuseNul() {
     return {"[DIAG] ld.so.preload path: '{P}'\n",
             kLibraryWarning + kPreloadWarning +
                 "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL byte.\n",
+            127, std::nullopt};
+}
+
+Outcome enableRefusesBlanks() {
+    return {"[DIAG] libombrex.so path: '{L}'\n",
+            kLibraryWarning +
+                "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n",
             127, std::nullopt};
 }
 
@@ -167,6 +175,11 @@ class World {
             break;
         case Library::Missing:
             library_ = scratch_ / "lib/absent/libombrex.so";
+            break;
+        case Library::Spaced:
+            std::filesystem::create_directory(scratch_ / "lib/my libs");
+            library_ = scratch_ / "lib/my libs/libombrex.so";
+            writeFile(library_, "not loaded by these actions\n", 0644);
             break;
         case Library::Empty:
             library_ = "";
@@ -299,6 +312,12 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
         // enable and status need the library file; disable removes its entry all the same.
         {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
          disableRemoves("/opt/a.so\n"), noLibrary()},
+        // Listed as a line of its own, as older versions of enable wrote it: enable refuses
+        // such a path now, and disable still takes that line out.
+        {"a path with a blank on a line of its own", Library::Spaced, "/opt/a.so\n{L}\n",
+         enableRefusesBlanks(), disableRemoves("/opt/a.so\n"), statusEnabled()},
+        {"a path with a blank after another library", Library::Spaced, "/opt/a.so {L}\n",
+         enableRefusesBlanks(), disableAbsent(), statusForeign()},
         // An empty path is never searched for as an entry.
         {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(), disableAbsent(),
          noLibrary()},
@@ -327,6 +346,57 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
             RunResult result = world.run(action);
             expectOutcome(world, before, result, *expected, std::string(row.name) + ": " + action);
         }
+    }
+}
+
+// The dynamic linker must read the entry back as the one absolute path that was checked:
+// a relative path is looked up from every program's working directory, and a blank, TAB, ':'
+// or '#' makes it read other, shorter paths. Nothing is written.
+TEST(Activation, EnableRefusesPathsTheLoaderWouldReadOtherwise) {
+    const std::string notAbsolute = "[ERROR] The libombrex.so path must be absolute.\n";
+    const std::string splits =
+        "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n";
+    const struct {
+        const char* name;
+        std::string file;     // the library file to create, below the scratch directory
+        std::string override; // "{S}" stands for the scratch directory
+        std::string workingDirectory;
+        std::string error;
+    } cases[] = {
+        {"relative, with a directory", "lib/libombrex.so", "lib/libombrex.so", "", notAbsolute},
+        {"relative, a bare file name", "lib/libombrex.so", "libombrex.so", "lib", notAbsolute},
+        {"relative, from the working directory", "lib/libombrex.so", "./lib/libombrex.so", "",
+         notAbsolute},
+        {"a blank in a directory", "my libs/libombrex.so", "{S}/my libs/libombrex.so", "", splits},
+        {"a TAB in a directory", "tab\tlibs/libombrex.so", "{S}/tab\tlibs/libombrex.so", "",
+         splits},
+        {"a colon in a directory", "a:b/libombrex.so", "{S}/a:b/libombrex.so", "", splits},
+        {"a hash in the file name", "lib/libombrex.so#1", "{S}/lib/libombrex.so#1", "", splits},
+        {"relative and with a blank", "my libs/libombrex.so", "my libs/libombrex.so", "",
+         notAbsolute},
+        {"a blank and a line feed", "my libs/lib\nombrex.so", "{S}/my libs/lib\nombrex.so", "",
+         splits},
+    };
+    const std::string before = "/opt/a.so\n";
+    for (const auto& c : cases) {
+        ScratchDirectory scratch;
+        std::filesystem::create_directories(std::filesystem::path(scratch / c.file).parent_path());
+        writeFile(scratch / c.file, "stands in for the library\n", 0644);
+        const std::string preload = scratch / "ld.so.preload";
+        writeFile(preload, before, 0644);
+        const std::string library = replaceAll(c.override, "{S}", scratch.path());
+        RunOptions options;
+        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", preload},
+                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", library}};
+        options.workingDirectory = scratch / c.workingDirectory;
+        RunResult result = runTool({"enable"}, options);
+        EXPECT_EQ(result.out, "[DIAG] libombrex.so path: '" + library + "'\n") << c.name;
+        // Refused before the preload file is looked at.
+        EXPECT_EQ(result.err,
+                  "[WARNING] Using non-default path to libombrex.so: " + library + "\n" + c.error)
+            << c.name;
+        EXPECT_EQ(result.status, 127) << c.name;
+        EXPECT_EQ(readFile(preload), before) << c.name;
     }
 }
 
