@@ -7,6 +7,7 @@
 #include "cli/actions/shared.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
+#include "preload/exposure.h"
 #include "preload/locations.h"
 #include "preload/store.h"
 
@@ -43,6 +44,7 @@ void refuseEntryTheLoaderWouldMisread(const char* libraryPath) {
 int ombrex_cli_action_enable() {
     const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
     ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
+    ombrex_cli_warnAboutDirectoriesAboveLibrary(libraryPath);
     if (access(libraryPath, F_OK) != 0) {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File not found");

@@ -7,7 +7,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
+#include "tests/support/expected.h"
 #include "tests/support/run.h"
 
 namespace ombrex::test {
@@ -479,6 +482,189 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
     std::filesystem::permissions(world.library(), std::filesystem::perms(0666));
     expectOutcome(world, world.expand("{L}\n"), world.run("disable"), disableRemoves(""),
                   "disable");
+}
+
+// Whoever can change a directory that the dynamic linker passes on its way to the library
+// can put other code in its place. A layout below a scratch directory ("{S}" in link targets),
+// and the directories below it that enable and status must warn about, nearest first.
+struct LayoutDirectory {
+    std::string path;
+    mode_t mode;
+    uid_t owner;
+};
+
+struct ExposureCase {
+    const char* name;
+    std::vector<LayoutDirectory> directories;
+    std::vector<std::pair<std::string, std::string>> links; // path, target
+    std::string file;                                       // the library file
+    std::string library;                                    // the override
+    std::vector<std::string> warned;
+    bool runAsOwner = false; // run as the unprivileged user instead of the test's own
+};
+
+void expectExposureWarnings(const ExposureCase& c) {
+    ScratchDirectory scratch;
+    std::filesystem::create_directory(scratch / "etc");
+    for (const LayoutDirectory& d : c.directories) {
+        ASSERT_EQ(mkdir((scratch / d.path).c_str(), 0700), 0) << c.name << ": " << d.path;
+    }
+    writeFile(scratch / c.file, "stands in for the library\n", 0644);
+    for (const auto& [link, target] : c.links) {
+        ASSERT_EQ(
+            symlink(replaceAll(target, "{S}", scratch.path()).c_str(), (scratch / link).c_str()), 0)
+            << c.name;
+    }
+    // Modes and owners last, so that the layout could be built.
+    for (const LayoutDirectory& d : c.directories) {
+        if (d.owner != geteuid()) {
+            ASSERT_EQ(chown((scratch / d.path).c_str(), d.owner, d.owner), 0) << c.name;
+        }
+        ASSERT_EQ(chmod((scratch / d.path).c_str(), d.mode), 0) << c.name;
+    }
+    RunOptions options;
+    options.environment = overrides(scratch / "etc/ld.so.preload", scratch / c.library);
+    if (c.runAsOwner) {
+        ASSERT_EQ(chown((scratch / "etc").c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
+        options.uid = kUnprivilegedUid;
+        options.gid = kUnprivilegedGid;
+    }
+    const std::string preload = scratch / "etc/ld.so.preload";
+    const std::string library = scratch / c.library;
+    std::string warnings = libraryWarning(library);
+    for (const std::string& directory : c.warned) {
+        warnings += "[WARNING] A directory above libombrex.so is writable by others: " +
+                    scratch / directory + "\n";
+    }
+
+    RunResult status = runTool({"status"}, options);
+    EXPECT_EQ(status.out,
+              "/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n" + kStatusTail)
+        << c.name;
+    EXPECT_EQ(status.err, warnings + preloadWarning(preload)) << c.name;
+    EXPECT_EQ(status.status, 0) << c.name;
+
+    // Enable goes on: the administrator decides.
+    RunResult enable = runTool({"enable"}, options);
+    EXPECT_EQ(enable.out, enabledOut(preload, library)) << c.name;
+    EXPECT_EQ(enable.err, warnings + preloadWarning(preload) + preloadWarning(preload)) << c.name;
+    EXPECT_EQ(enable.status, 0) << c.name;
+    EXPECT_EQ(readFile(preload), library + "\n") << c.name;
+}
+
+TEST(Activation, DirectoriesOthersMayWriteAreWarnedAbout) {
+    const uid_t me = geteuid();
+    const ExposureCase cases[] = {
+        {"closed directories",
+         {{"t", 0755, me}, {"t/u", 0700, me}},
+         {},
+         "t/u/libombrex.so",
+         "t/u/libombrex.so",
+         {}},
+        {"a group-writable directory",
+         {{"t", 0775, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"a sticky world-writable directory",
+         {{"t", 01777, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {}},
+        {"a sticky group-writable directory",
+         {{"t", 01770, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {}},
+        {"two open directories, nearest first",
+         {{"t", 0775, me}, {"t/u", 0757, me}},
+         {},
+         "t/u/libombrex.so",
+         "t/u/libombrex.so",
+         {"t/u", "t"}},
+        // The loader follows links: the directories they lead to count, and so do the ones
+        // that hold them, where the link itself could be replaced.
+        {"a link to an open directory",
+         {{"real", 0777, me}, {"s", 0755, me}},
+         {{"s/lib", "{S}/real"}},
+         "real/libombrex.so",
+         "s/lib/libombrex.so",
+         {"real"}},
+        {"a link in an open directory",
+         {{"open", 0777, me}, {"safe", 0755, me}},
+         {{"open/lib", "../safe"}},
+         "safe/libombrex.so",
+         "open/lib/libombrex.so",
+         {"open"}},
+        {"a link to the file in an open directory",
+         {{"g", 0775, me}, {"safe", 0755, me}},
+         {{"safe/libombrex.so", "../g/libombrex.so"}},
+         "g/libombrex.so",
+         "safe/libombrex.so",
+         {"g"}},
+        {"a path through '..'",
+         {{"g", 0775, me}, {"g/x", 0755, me}},
+         {},
+         "g/libombrex.so",
+         "g/x/../libombrex.so",
+         {"g"}},
+    };
+    for (const ExposureCase& c : cases) {
+        expectExposureWarnings(c);
+    }
+}
+
+// "Others" are judged against the real user running the tool; root may always own.
+TEST(Activation, DirectoriesOfOtherOwnersAreWarnedAbout) {
+    OMBREX_REQUIRE_ROOT();
+    const uid_t other = 1234;
+    const ExposureCase cases[] = {
+        {"owned by another user",
+         {{"t", 0755, other}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"owned by another user, sticky",
+         {{"t", 01777, other}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"a link into a directory of another user",
+         {{"t", 0755, other}, {"s", 0755, 0}},
+         {{"s/lib", "../t"}},
+         "t/libombrex.so",
+         "s/lib/libombrex.so",
+         {"t"}},
+        {"owned by the user running the tool",
+         {{"t", 0755, kUnprivilegedUid}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true},
+        {"owned by root, run by another user",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true},
+        {"owned by the user running the tool, group-writable",
+         {{"t", 0775, kUnprivilegedUid}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"},
+         true},
+    };
+    for (const ExposureCase& c : cases) {
+        expectExposureWarnings(c);
+    }
 }
 
 } // namespace
