@@ -8,7 +8,7 @@
 # Exit 77 (skipped) when valgrind is missing, unless CI=true, where that is a failure.
 set -uo pipefail
 
-tool=$1
+tool=$(realpath "$1")
 shift
 libraries=("$@")
 
@@ -26,7 +26,10 @@ setpriv=$(command -v setpriv)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
-mkdir "$scratch/etc" "$scratch/lib" "$scratch/ro"
+mkdir "$scratch/etc" "$scratch/lib" "$scratch/ro" "$scratch/bin"
+# The runs as another user need a copy they can reach: the build tree may lie in a directory
+# only its owner can enter.
+install -m 0755 "$tool" "$scratch/bin/ombrexctl"
 preload=$scratch/etc/ld.so.preload
 library=$scratch/lib/libombrex.so
 other=$scratch/lib/logger.so
@@ -94,7 +97,7 @@ if [ "$(id -u)" -eq 0 ]; then
     # The user may write the file but not its directory: the file is rewritten in place.
     printf '/lib/a.so\n' >"$scratch/ro/ld.so.preload"
     chown 65534:65534 "$scratch/ro/ld.so.preload"
-    check "enable in place (directory not writable by the user)" 0 yes \
+    tool=$scratch/bin/ombrexctl check "enable in place (directory not writable by the user)" 0 yes \
         "$scratch/ro/ld.so.preload" "$library" -- enable "$setpriv" --reuid=65534 \
         --regid=65534 --clear-groups
     if [ "$(cat "$scratch/ro/ld.so.preload")" != "$(printf '/lib/a.so\n%s' "$library")" ]; then
