@@ -181,9 +181,18 @@ CONF
 }
 
 # ns_stop PID: stops a daemon of the bench the orderly way (rsyslogd writes out what it has
-# received) and reaps it.
+# received); ns_reap PID waits for a background process of the bench to end. Both forget its
+# id, which the system may give to another process.
 ns_stop() {
     kill -CONT "$1" 2>/dev/null || true
     kill -TERM "$1" 2>/dev/null || true
+    ns_reap "$1"
+}
+ns_reap() {
+    local pid kept=()
     wait "$1" 2>/dev/null || true
+    for pid in "${ns_daemons[@]}"; do
+        [ "$pid" = "$1" ] || kept+=("$pid")
+    done
+    ns_daemons=("${kept[@]}")
 }
