@@ -62,6 +62,8 @@ ns_outside() {
     ns_scratch=$(mktemp -d /tmp/ombrex-bench.XXXXXX)
     chmod 0755 "$ns_scratch"
     trap 'rm -rf "$ns_scratch"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     local before after
     before=$(ns_snapshot)
 
@@ -99,7 +101,10 @@ ns_inside() {
     shift 3
     ns_arguments=("$@")
     umask 022
+    # A signal ends the bench through its exit trap, which stops what it started.
     trap ns_cleanup EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
 
     # The scratch directory becomes a tmpfs of this namespace: the layers, the records and the
     # work files all live there and vanish with it.
