@@ -335,9 +335,8 @@ END {
     printf "  %-62s %6d\n", "records of failed calls, ENOENT or ENOTDIR", failedRecords["absent"]
     printf "  %-62s %6d%s\n", "records of failed calls, other errors, as if they ran",
         failedRecords["other"], other == "" ? "" : "  (" other ")"
-    printf "  %-62s %6d\n", "records of refused calls with result= (kernel agrees)", refusalsRecorded
-    printf "  %-62s %6d\n", "records of refused calls with a result= the kernel did not give",
-        wrongRefusals
+    printf "  %-62s %6d\n", "records of refused calls with the kernel's result=", refusalsRecorded
+    printf "  %-62s %6d\n", "records with a result= that the kernel did not give", wrongRefusals
     printf "  %-62s %6d\n", "records of executions that did not happen (no such call)", nothing
     printf "  %-62s %6d\n", "records in all", nrecords
     printf "  kernel: %d failed exec calls by dynamically linked callers (ENOENT or ENOTDIR %d, other %d);\n",
@@ -345,8 +344,8 @@ END {
     printf "  %d executions by statically linked callers and %d launch of the workload left out\n",
         staticExecutions, launches
     if (nrecords > 0 && executions > 0) {
-        printf "  precision %.1f %% (records that are an execution recorded once), recall %.1f %%\n",
-            100 * once / nrecords, 100 * once / executions
+        printf "  precision %.1f %% (records true to what happened), recall %.1f %%\n",
+            100 * (once + refusalsRecorded) / nrecords, 100 * once / executions
     }
     if (truncatedRecords + notRecords + unreadable + reusedPids > 0) {
         printf "  note: %d records cut for length, %d lines not records, %d exec calls unreadable, %d process ids reused\n",
