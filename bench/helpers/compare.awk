@@ -110,8 +110,10 @@ function resolve(image, p, hops) {
 }
 
 FILENAME == traceFile {
+    # strace pads short process ids: "1041  execve(...".
     pid = $1
-    call = substr($0, length($1) + 2)
+    call = $0
+    sub(/^[0-9]+ +/, "", call)
     if (call ~ / <unfinished \.\.\.>$/) {
         sub(/ <unfinished \.\.\.>$/, "", call)
         pending[pid] = call
@@ -223,6 +225,10 @@ function parseRecord(line, s, k, v) {
 # ---- the comparison ---------------------------------------------------------------------
 
 END {
+    if (nevents == 0) {
+        print "compare.awk: no exec call could be read from " traceFile > "/dev/stderr"
+        exit 2
+    }
     for (e = 1; e <= nevents; e++) {
         image = resolve(eventCaller[e])
         key = eventKey[e]

@@ -2,8 +2,9 @@
 # bench/helpers/compare.awk, which bench/workload uses to match records with the kernel's
 # executions, on a small trace in strace's own format: a launch, a fork child, a vfork child
 # that searches PATH, a clone3 child, a refused call, a compiler temporary file, a statically
-# linked caller, calls split across lines, and an argument that holds " = ". Each case
-# changes the records and states every count the comparison must give.
+# linked caller, calls split across lines, short process ids padded as strace pads them, and
+# an argument that holds " = ". Each case changes the records and states every count the
+# comparison must give.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 compare=$here/../../bench/helpers/compare.awk
