@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace naive {
 
@@ -77,6 +79,43 @@ bool hasDuplicateReference(const char* text) {
         return false;
     }
     return findUncommentedLine(first + lineLength(first), kFileName) != nullptr;
+}
+
+std::vector<LoaderEntry> loaderEntries(const char* text) {
+    std::string blanked = text;
+    bool inComment = false;
+    for (char& byte : blanked) {
+        if (byte == '\n') {
+            inComment = false;
+        } else if (byte == '#') {
+            inComment = true;
+        }
+        if (inComment) {
+            byte = ' ';
+        }
+    }
+    std::vector<LoaderEntry> entries;
+    size_t start = 0;
+    for (size_t i = 0; i <= blanked.size(); ++i) {
+        bool separator = i == blanked.size() || blanked[i] == ' ' || blanked[i] == '\t' ||
+                         blanked[i] == '\n' || blanked[i] == ':';
+        if (separator) {
+            if (i > start) {
+                entries.push_back({start, blanked.substr(start, i - start)});
+            }
+            start = i + 1;
+        }
+    }
+    return entries;
+}
+
+const char* findLoaderEntry(const char* text, const char* path) {
+    for (const LoaderEntry& entry : loaderEntries(text)) {
+        if (entry.bytes == path) {
+            return text + entry.offset;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace naive

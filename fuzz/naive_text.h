@@ -6,8 +6,16 @@
 #define OMBREX_FUZZ_NAIVE_TEXT_H
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace naive {
+
+// One entry of the dynamic linker's reading: its offset in the text, and its bytes.
+struct LoaderEntry {
+    size_t offset;
+    std::string bytes;
+};
 
 int32_t lineLength(const char* text);
 // Heap copy of the first line without its LF; the caller frees it.
@@ -15,6 +23,11 @@ char* copyLine(const char* text);
 const char* findEntry(const char* text, const char* path);
 const char* findUncommentedLine(const char* text, const char* needle);
 bool hasDuplicateReference(const char* text);
+
+// The dynamic linker's reading, done the way it does it: comments overwritten with blanks
+// first, then the whole text cut at every separator, empty pieces dropped.
+std::vector<LoaderEntry> loaderEntries(const char* text);
+const char* findLoaderEntry(const char* text, const char* path);
 
 } // namespace naive
 

@@ -1,5 +1,6 @@
-// Differential target: the product's linear text searches must return exactly what the
-// straightforward reference algorithms return, on every text and every needle.
+// Differential target: the product's linear text searches, the dynamic linker's reading among
+// them, must return exactly what the straightforward reference algorithms return, on every
+// text and every needle.
 //
 // Input: NEEDLE NUL TEXT, or just TEXT (the needle is then the library's file name). The
 // text ends at the next NUL. Both are copied into blocks of their exact size, so that any
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/naive_text.h"
@@ -23,6 +26,35 @@ using fuzzing::kFileName;
 void compareSearches(const char* text, const char* needle) {
     check(ombrex_cli_findEntry(text, needle) == naive::findEntry(text, needle));
     check(ombrex_cli_findUncommentedLine(text, needle) == naive::findUncommentedLine(text, needle));
+    check(ombrex_cli_findLoaderEntry(text, needle) == naive::findLoaderEntry(text, needle));
+}
+
+// Walking the product's way, entry by entry and line by line, yields exactly the entries
+// that the literal reading finds, at the same places.
+void compareLoaderEntries(const char* text) {
+    std::vector<naive::LoaderEntry> expected = naive::loaderEntries(text);
+    size_t index = 0;
+    const char* at = text;
+    for (;;) {
+        at = ombrex_cli_nextLoaderEntry(at);
+        if (ombrex_cli_isLoaderEntryStart(at)) {
+            size_t length = ombrex_cli_loaderEntryLength(at);
+            check(index < expected.size() &&
+                  expected[index].offset == static_cast<size_t>(at - text) &&
+                  expected[index].bytes == std::string(at, length));
+            check(ombrex_cli_findLoaderEntry(text, expected[index].bytes.c_str()) ==
+                  naive::findLoaderEntry(text, expected[index].bytes.c_str()));
+            ++index;
+            at += length;
+            continue;
+        }
+        const char* lineEnd = std::strchr(at, '\n');
+        if (lineEnd == nullptr) {
+            break;
+        }
+        at = lineEnd + 1;
+    }
+    check(index == expected.size());
 }
 
 void compareLine(const char* text) {
@@ -58,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     compareSearches(text, kFileName);
     compareSearches(text, kBuiltInPath);
     check(ombrex_cli_hasDuplicateReference(text) == naive::hasDuplicateReference(text));
+    compareLoaderEntries(text);
 
     // Every line start, and every LF (where the duplicate rule starts its second search).
     compareLine(text);

@@ -1,5 +1,9 @@
 #include "library/loader.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 
 #include "cli/messages.h"
@@ -11,6 +15,17 @@ void* libraryHandle = nullptr;
 void ombrex_cli_loadLibrary() {
     const char* path = ombrex_cli_getReadableLibOmbrexSoPath();
     libraryPathInUse = path;
+    // dlopen searches the library path for a name without a slash, which access() took for
+    // a file in the working directory: load that very file.
+    char local[PATH_MAX + 2];
+    if (std::strchr(path, '/') == nullptr) {
+        // access() accepted the name, so the kernel found it shorter than PATH_MAX.
+        if (std::snprintf(local, sizeof local, "./%s", path) >= static_cast<int>(sizeof local)) {
+            ombrex_cli_printErrorValue("Dynamic linker error message", std::strerror(ENAMETOOLONG));
+            ombrex_cli_fatal("Unable to load shared library");
+        }
+        path = local;
+    }
     libraryHandle = dlopen(path, RTLD_LAZY);
     // Fetched whatever the outcome, which also clears any older error text.
     const char* error = dlerror();

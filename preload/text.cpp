@@ -100,3 +100,53 @@ bool ombrex_cli_hasReferenceAfter(const char* firstLine) {
     const char* rest = firstLine + ombrex_cli_lineLength(firstLine);
     return ombrex_cli_findUncommentedLine(rest, OMBREX_LIBRARY_FILE_NAME) != nullptr;
 }
+
+namespace {
+
+// The separators between two entries on one line; LF also separates, but ends the line.
+constexpr const char kLineSeparators[] = " \t:";
+// What ends an entry: a separator, a comment, or the end of the text.
+constexpr const char kEntryEnds[] = " \t\n:#";
+
+} // namespace
+
+const char* ombrex_cli_nextLoaderEntry(const char* at) {
+    return at + std::strspn(at, kLineSeparators);
+}
+
+bool ombrex_cli_isLoaderEntryStart(const char* at) {
+    return *at != '\0' && *at != '\n' && *at != '#';
+}
+
+size_t ombrex_cli_loaderEntryLength(const char* entry) {
+    return std::strcspn(entry, kEntryEnds);
+}
+
+bool ombrex_cli_isLoaderEntryPath(const char* path) {
+    return *path != '\0' && path[std::strcspn(path, kEntryEnds)] == '\0';
+}
+
+const char* ombrex_cli_findLoaderEntry(const char* text, const char* path) {
+    if (!ombrex_cli_isLoaderEntryPath(path)) {
+        return nullptr;
+    }
+    size_t pathLength = std::strlen(path);
+    const char* at = text;
+    for (;;) {
+        at = ombrex_cli_nextLoaderEntry(at);
+        if (ombrex_cli_isLoaderEntryStart(at)) {
+            size_t length = ombrex_cli_loaderEntryLength(at);
+            if (length == pathLength && std::memcmp(at, path, length) == 0) {
+                return at;
+            }
+            at += length;
+            continue;
+        }
+        // The line's entries are over; a comment runs on to its LF.
+        const char* lineEnd = *at == '\n' ? at : std::strchr(at, '\n');
+        if (lineEnd == nullptr) {
+            return nullptr;
+        }
+        at = lineEnd + 1;
+    }
+}

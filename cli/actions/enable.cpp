@@ -7,12 +7,44 @@
 #include "cli/actions/shared.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
+#include "preload/exposure.h"
 #include "preload/locations.h"
 #include "preload/store.h"
+
+namespace {
+
+[[noreturn]] void refuseLibraryPath(const char* libraryPath, const char* reason) {
+    ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
+    ombrex_cli_fatal(reason);
+}
+
+// The dynamic linker must read the path back as exactly one entry, and as the same file in
+// every program.
+void refuseEntryTheLoaderWouldMisread(const char* libraryPath) {
+    // A relative entry is looked up from each program's working directory: whoever starts a
+    // set-user-ID program from a directory of their own would choose the code it runs.
+    if (libraryPath[0] != '/') {
+        refuseLibraryPath(libraryPath, "The libombrex.so path must be absolute.");
+    }
+    // The loader splits entries at these and ends them at a comment, so it would read other,
+    // shorter paths, relative ones among them.
+    if (std::strpbrk(libraryPath, " \t:#") != nullptr) {
+        refuseLibraryPath(libraryPath,
+                          "The libombrex.so path must not contain blanks, tabs, ':' or '#'.");
+    }
+    // The entry must be one line of the file: a path holding an LF would add several lines
+    // that no later disable could take back.
+    if (std::strchr(libraryPath, '\n') != nullptr) {
+        refuseLibraryPath(libraryPath, "The libombrex.so path must not contain a line feed.");
+    }
+}
+
+} // namespace
 
 int ombrex_cli_action_enable() {
     const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
     ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
+    ombrex_cli_warnAboutDirectoriesAboveLibrary(libraryPath);
     if (access(libraryPath, F_OK) != 0) {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File not found");
@@ -28,12 +60,7 @@ int ombrex_cli_action_enable() {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File is not a regular file");
     }
-    // The entry must be one line of the file: a path holding an LF would add several lines
-    // that no later disable could take back.
-    if (std::strchr(libraryPath, '\n') != nullptr) {
-        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
-        ombrex_cli_fatal("The libombrex.so path must not contain a line feed.");
-    }
+    refuseEntryTheLoaderWouldMisread(libraryPath);
 
     PreloadContent content = ombrex_cli_readLdSoPreload();
     EnablePlan plan = ombrex_cli_planEnable(content.text, libraryPath);

@@ -9,6 +9,7 @@
 #include "cli/actions/actions.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
+#include "preload/exposure.h"
 #include "preload/locations.h"
 #include "preload/store.h"
 
@@ -135,6 +136,7 @@ int ombrex_cli_findLoadedObjects(struct dl_phdr_info* info, size_t /*size*/, voi
 int ombrex_cli_action_status() {
     const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
     ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
+    ombrex_cli_warnAboutDirectoriesAboveLibrary(libraryPath);
     reportPreloadFile(libraryPath);
     reportEnvironment();
     reportLoadOrder();

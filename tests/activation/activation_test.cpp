@@ -7,7 +7,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
+#include "tests/support/expected.h"
 #include "tests/support/run.h"
 
 namespace ombrex::test {
@@ -20,6 +23,7 @@ enum class Library {
     Standard, // <scratch>/lib/libombrex.so, readable
     Custom,   // <scratch>/lib/custom-logger.so: "libombrex.so" is not in its name
     Missing,  // <scratch>/lib/absent/libombrex.so, no such file
+    Spaced,   // <scratch>/lib/my libs/libombrex.so: the loader would read two entries
     Empty,    // the override is set to the empty text
 };
 
@@ -61,6 +65,13 @@ Outcome refuseNul() {
     return {"[DIAG] ld.so.preload path: '{P}'\n",
             kLibraryWarning + kPreloadWarning +
                 "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL byte.\n",
+            127, std::nullopt};
+}
+
+Outcome enableRefusesBlanks() {
+    return {"[DIAG] libombrex.so path: '{L}'\n",
+            kLibraryWarning +
+                "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n",
             127, std::nullopt};
 }
 
@@ -168,6 +179,11 @@ class World {
         case Library::Missing:
             library_ = scratch_ / "lib/absent/libombrex.so";
             break;
+        case Library::Spaced:
+            std::filesystem::create_directory(scratch_ / "lib/my libs");
+            library_ = scratch_ / "lib/my libs/libombrex.so";
+            writeFile(library_, "not loaded by these actions\n", 0644);
+            break;
         case Library::Empty:
             library_ = "";
             break;
@@ -249,19 +265,39 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          disableDuplicate(), statusMultiple()},
         {"the entry listed twice", Library::Standard, "{L}\n{L}\n", enableAlready(),
          disableDuplicate(), statusMultiple()},
+        // The other mention stays on the line, so disable warns about it.
         {"two mentions on one line count once", Library::Standard, "{L}\t{L}.old\n",
-         enableAlready(), disableRemoves(""), statusEnabled()},
-        {"blanks before the path", Library::Standard, " \t{L}\n", enableAnother(), disableAbsent(),
-         statusForeign()},
+         enableAlready(), disableRemovesAndWarns("{L}.old\n"), statusEnabled()},
+        {"blanks before the path", Library::Standard, " \t{L}\n", enableAnother(),
+         disableRemoves(""), statusForeign()},
         {"a CR before the LF", Library::Standard, "{L}\r\n", enableAnother(), disableAbsent(),
          statusForeign()},
         {"the path with a further suffix", Library::Standard, "{L}.1\n", enableAnother(),
          disableAbsent(), statusForeign()},
         {"an entry line carrying a second path", Library::Standard,
-         "{L} /opt/second.so\n/opt/third.so\n", enableAlready(), disableRemoves("/opt/third.so\n"),
-         statusEnabled()},
+         "{L} /opt/second.so\n/opt/third.so\n", enableAlready(),
+         disableRemoves("/opt/second.so\n/opt/third.so\n"), statusEnabled()},
         {"a commented copy before the entry", Library::Standard, "#{L}\n{L}\n", enableAlready(),
          disableRemoves("#{L}\n"), statusEnabled()},
+
+        // disable reads the file as the dynamic linker does (entries split at blanks, TABs,
+        // LFs and ':', '#' starting a comment anywhere) and takes out only the library's
+        // entry; enable and status keep their line-based reading.
+        {"the entry, then another library", Library::Standard, "{L} /opt/b.so\n", enableAlready(),
+         disableRemoves("/opt/b.so\n"), statusEnabled()},
+        {"another library, then the entry", Library::Standard, "/opt/a.so {L}\n", enableAnother(),
+         disableRemoves("/opt/a.so\n"), statusForeign()},
+        {"the entry between colons, with a comment", Library::Standard,
+         "/opt/a.so:{L}:/opt/b.so # c\n", enableAnother(),
+         disableRemoves("/opt/a.so:/opt/b.so # c\n"), statusForeign()},
+        {"two blanks before the entry", Library::Standard, "  {L}\n", enableAnother(),
+         disableRemoves(""), statusForeign()},
+        {"the entry and a comment", Library::Standard, "{L} # keep\n", enableAlready(),
+         disableRemoves(""), statusEnabled()},
+        {"the entry behind a comment sign on another library's line", Library::Standard,
+         "/opt/a.so#{L}\n", enableAnother(), disableAbsent(), statusForeign()},
+        {"custom library after another one", Library::Custom, "/opt/a.so {L}\n",
+         enableWrites("/opt/a.so {L}\n{L}\n"), disableRemoves("/opt/a.so\n"), statusNotEnabled()},
 
         // A library path without "libombrex.so" in it: entries are matched by path, references
         // by the fixed file name.
@@ -279,6 +315,12 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
         // enable and status need the library file; disable removes its entry all the same.
         {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
          disableRemoves("/opt/a.so\n"), noLibrary()},
+        // Listed as a line of its own, as older versions of enable wrote it: enable refuses
+        // such a path now, and disable still takes that line out.
+        {"a path with a blank on a line of its own", Library::Spaced, "/opt/a.so\n{L}\n",
+         enableRefusesBlanks(), disableRemoves("/opt/a.so\n"), statusEnabled()},
+        {"a path with a blank after another library", Library::Spaced, "/opt/a.so {L}\n",
+         enableRefusesBlanks(), disableAbsent(), statusForeign()},
         // An empty path is never searched for as an entry.
         {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(), disableAbsent(),
          noLibrary()},
@@ -307,6 +349,57 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
             RunResult result = world.run(action);
             expectOutcome(world, before, result, *expected, std::string(row.name) + ": " + action);
         }
+    }
+}
+
+// The dynamic linker must read the entry back as the one absolute path that was checked:
+// a relative path is looked up from every program's working directory, and a blank, TAB, ':'
+// or '#' makes it read other, shorter paths. Nothing is written.
+TEST(Activation, EnableRefusesPathsTheLoaderWouldReadOtherwise) {
+    const std::string notAbsolute = "[ERROR] The libombrex.so path must be absolute.\n";
+    const std::string splits =
+        "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n";
+    const struct {
+        const char* name;
+        std::string file;     // the library file to create, below the scratch directory
+        std::string override; // "{S}" stands for the scratch directory
+        std::string workingDirectory;
+        std::string error;
+    } cases[] = {
+        {"relative, with a directory", "lib/libombrex.so", "lib/libombrex.so", "", notAbsolute},
+        {"relative, a bare file name", "lib/libombrex.so", "libombrex.so", "lib", notAbsolute},
+        {"relative, from the working directory", "lib/libombrex.so", "./lib/libombrex.so", "",
+         notAbsolute},
+        {"a blank in a directory", "my libs/libombrex.so", "{S}/my libs/libombrex.so", "", splits},
+        {"a TAB in a directory", "tab\tlibs/libombrex.so", "{S}/tab\tlibs/libombrex.so", "",
+         splits},
+        {"a colon in a directory", "a:b/libombrex.so", "{S}/a:b/libombrex.so", "", splits},
+        {"a hash in the file name", "lib/libombrex.so#1", "{S}/lib/libombrex.so#1", "", splits},
+        {"relative and with a blank", "my libs/libombrex.so", "my libs/libombrex.so", "",
+         notAbsolute},
+        {"a blank and a line feed", "my libs/lib\nombrex.so", "{S}/my libs/lib\nombrex.so", "",
+         splits},
+    };
+    const std::string before = "/opt/a.so\n";
+    for (const auto& c : cases) {
+        ScratchDirectory scratch;
+        std::filesystem::create_directories(std::filesystem::path(scratch / c.file).parent_path());
+        writeFile(scratch / c.file, "stands in for the library\n", 0644);
+        const std::string preload = scratch / "ld.so.preload";
+        writeFile(preload, before, 0644);
+        const std::string library = replaceAll(c.override, "{S}", scratch.path());
+        RunOptions options;
+        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", preload},
+                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", library}};
+        options.workingDirectory = scratch / c.workingDirectory;
+        RunResult result = runTool({"enable"}, options);
+        EXPECT_EQ(result.out, "[DIAG] libombrex.so path: '" + library + "'\n") << c.name;
+        // Refused before the preload file is looked at.
+        EXPECT_EQ(result.err,
+                  "[WARNING] Using non-default path to libombrex.so: " + library + "\n" + c.error)
+            << c.name;
+        EXPECT_EQ(result.status, 127) << c.name;
+        EXPECT_EQ(readFile(preload), before) << c.name;
     }
 }
 
@@ -389,6 +482,189 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
     std::filesystem::permissions(world.library(), std::filesystem::perms(0666));
     expectOutcome(world, world.expand("{L}\n"), world.run("disable"), disableRemoves(""),
                   "disable");
+}
+
+// Whoever can change a directory that the dynamic linker passes on its way to the library
+// can put other code in its place. A layout below a scratch directory ("{S}" in link targets),
+// and the directories below it that enable and status must warn about, nearest first.
+struct LayoutDirectory {
+    std::string path;
+    mode_t mode;
+    uid_t owner;
+};
+
+struct ExposureCase {
+    const char* name;
+    std::vector<LayoutDirectory> directories;
+    std::vector<std::pair<std::string, std::string>> links; // path, target
+    std::string file;                                       // the library file
+    std::string library;                                    // the override
+    std::vector<std::string> warned;
+    bool runAsOwner = false; // run as the unprivileged user instead of the test's own
+};
+
+void expectExposureWarnings(const ExposureCase& c) {
+    ScratchDirectory scratch;
+    std::filesystem::create_directory(scratch / "etc");
+    for (const LayoutDirectory& d : c.directories) {
+        ASSERT_EQ(mkdir((scratch / d.path).c_str(), 0700), 0) << c.name << ": " << d.path;
+    }
+    writeFile(scratch / c.file, "stands in for the library\n", 0644);
+    for (const auto& [link, target] : c.links) {
+        ASSERT_EQ(
+            symlink(replaceAll(target, "{S}", scratch.path()).c_str(), (scratch / link).c_str()), 0)
+            << c.name;
+    }
+    // Modes and owners last, so that the layout could be built.
+    for (const LayoutDirectory& d : c.directories) {
+        if (d.owner != geteuid()) {
+            ASSERT_EQ(chown((scratch / d.path).c_str(), d.owner, d.owner), 0) << c.name;
+        }
+        ASSERT_EQ(chmod((scratch / d.path).c_str(), d.mode), 0) << c.name;
+    }
+    RunOptions options;
+    options.environment = overrides(scratch / "etc/ld.so.preload", scratch / c.library);
+    if (c.runAsOwner) {
+        ASSERT_EQ(chown((scratch / "etc").c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
+        options.uid = kUnprivilegedUid;
+        options.gid = kUnprivilegedGid;
+    }
+    const std::string preload = scratch / "etc/ld.so.preload";
+    const std::string library = scratch / c.library;
+    std::string warnings = libraryWarning(library);
+    for (const std::string& directory : c.warned) {
+        warnings += "[WARNING] A directory above libombrex.so is writable by others: " +
+                    scratch / directory + "\n";
+    }
+
+    RunResult status = runTool({"status"}, options);
+    EXPECT_EQ(status.out,
+              "/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n" + kStatusTail)
+        << c.name;
+    EXPECT_EQ(status.err, warnings + preloadWarning(preload)) << c.name;
+    EXPECT_EQ(status.status, 0) << c.name;
+
+    // Enable goes on: the administrator decides.
+    RunResult enable = runTool({"enable"}, options);
+    EXPECT_EQ(enable.out, enabledOut(preload, library)) << c.name;
+    EXPECT_EQ(enable.err, warnings + preloadWarning(preload) + preloadWarning(preload)) << c.name;
+    EXPECT_EQ(enable.status, 0) << c.name;
+    EXPECT_EQ(readFile(preload), library + "\n") << c.name;
+}
+
+TEST(Activation, DirectoriesOthersMayWriteAreWarnedAbout) {
+    const uid_t me = geteuid();
+    const ExposureCase cases[] = {
+        {"closed directories",
+         {{"t", 0755, me}, {"t/u", 0700, me}},
+         {},
+         "t/u/libombrex.so",
+         "t/u/libombrex.so",
+         {}},
+        {"a group-writable directory",
+         {{"t", 0775, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"a sticky world-writable directory",
+         {{"t", 01777, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {}},
+        {"a sticky group-writable directory",
+         {{"t", 01770, me}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {}},
+        {"two open directories, nearest first",
+         {{"t", 0775, me}, {"t/u", 0757, me}},
+         {},
+         "t/u/libombrex.so",
+         "t/u/libombrex.so",
+         {"t/u", "t"}},
+        // The loader follows links: the directories they lead to count, and so do the ones
+        // that hold them, where the link itself could be replaced.
+        {"a link to an open directory",
+         {{"real", 0777, me}, {"s", 0755, me}},
+         {{"s/lib", "{S}/real"}},
+         "real/libombrex.so",
+         "s/lib/libombrex.so",
+         {"real"}},
+        {"a link in an open directory",
+         {{"open", 0777, me}, {"safe", 0755, me}},
+         {{"open/lib", "../safe"}},
+         "safe/libombrex.so",
+         "open/lib/libombrex.so",
+         {"open"}},
+        {"a link to the file in an open directory",
+         {{"g", 0775, me}, {"safe", 0755, me}},
+         {{"safe/libombrex.so", "../g/libombrex.so"}},
+         "g/libombrex.so",
+         "safe/libombrex.so",
+         {"g"}},
+        {"a path through '..'",
+         {{"g", 0775, me}, {"g/x", 0755, me}},
+         {},
+         "g/libombrex.so",
+         "g/x/../libombrex.so",
+         {"g"}},
+    };
+    for (const ExposureCase& c : cases) {
+        expectExposureWarnings(c);
+    }
+}
+
+// "Others" are judged against the real user running the tool; root may always own.
+TEST(Activation, DirectoriesOfOtherOwnersAreWarnedAbout) {
+    OMBREX_REQUIRE_ROOT();
+    const uid_t other = 1234;
+    const ExposureCase cases[] = {
+        {"owned by another user",
+         {{"t", 0755, other}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"owned by another user, sticky",
+         {{"t", 01777, other}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"}},
+        {"a link into a directory of another user",
+         {{"t", 0755, other}, {"s", 0755, 0}},
+         {{"s/lib", "../t"}},
+         "t/libombrex.so",
+         "s/lib/libombrex.so",
+         {"t"}},
+        {"owned by the user running the tool",
+         {{"t", 0755, kUnprivilegedUid}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true},
+        {"owned by root, run by another user",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true},
+        {"owned by the user running the tool, group-writable",
+         {{"t", 0775, kUnprivilegedUid}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {"t"},
+         true},
+    };
+    for (const ExposureCase& c : cases) {
+        expectExposureWarnings(c);
+    }
 }
 
 } // namespace

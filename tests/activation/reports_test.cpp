@@ -121,5 +121,54 @@ TEST(Reports, ConfAndVersionWithEachStandIn) {
     }
 }
 
+// An override without a slash names a file in the working directory, which is what the
+// readability test looks at; the dynamic linker would search its library path for that name
+// instead, and "libc.so.6" would then be the C library that every program has loaded.
+TEST(Reports, OverrideWithoutASlashLoadsTheFileInTheWorkingDirectory) {
+    const struct {
+        const char* name;
+        const char* action;
+        const char* fileName;
+        std::string out; // "{N}" stands for the file name
+        std::string trace;
+    } cases[] = {
+        {"version, a name of its own", "version", "libombrex-fixture.so",
+         "Ombrex CLI tool version: 2.5.2\nOmbrex library version:  9.8.7-fixture (path: {N})\n",
+         "version capacity=255 argument='' zeroed\n"},
+        {"version, the C library's name", "version", "libc.so.6",
+         "Ombrex CLI tool version: 2.5.2\nOmbrex library version:  9.8.7-fixture (path: {N})\n",
+         "version capacity=255 argument='' zeroed\n"},
+        {"conf, the C library's name", "conf", "libc.so.6",
+         "; Options from config file (or defaults): /etc/ombrex-fixture.ini\n"
+         "[ombrex]\n"
+         "destination = file\n"
+         "file = /var/log/ombrex 100%s 'x'.log\n"
+         "comment = \n",
+         "init\nconfiguration_get\ngetAll\nvalue destination\nvalue file\nvalue comment\n"
+         "exit\n"},
+    };
+    for (const auto& c : cases) {
+        ScratchDirectory scratch;
+        writeFile(scratch / c.fileName, readFile(kInterposer), 0644);
+        const std::string trace = scratch / "trace";
+        RunOptions options;
+        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", scratch / "ld.so.preload"},
+                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", c.fileName},
+                               {"OMBREX_FIXTURE_TRACE", trace}};
+        options.workingDirectory = scratch.path();
+        RunResult result = runTool({c.action}, options);
+        std::string out = c.out;
+        if (size_t at = out.find("{N}"); at != std::string::npos) {
+            out.replace(at, 3, c.fileName);
+        }
+        EXPECT_EQ(result.out, out) << c.name;
+        EXPECT_EQ(result.err, std::string("[WARNING] Using non-default path to libombrex.so: ") +
+                                  c.fileName + "\n")
+            << c.name;
+        EXPECT_EQ(result.status, 0) << c.name;
+        EXPECT_EQ(fileExists(trace) ? readFile(trace) : "", c.trace) << c.name;
+    }
+}
+
 } // namespace
 } // namespace ombrex::test

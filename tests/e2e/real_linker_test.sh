@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # enable, status and disable against the system's own dynamic linker, end to end.
 #
-# Usage: real_linker_test.sh OMBREXCTL LIBRARY [--records]
+# Usage: real_linker_test.sh OMBREXCTL LIBRARY OTHER [--records]
 #
 # As root, in a private mount namespace, overlays over /etc and /usr/local/lib take every
 # write, so the machine's own files never change. LIBRARY is put at
@@ -10,6 +10,12 @@
 # the dynamic linker itself preloaded it; after disable it must not. With --records, LIBRARY
 # is the real logging library: a program started after enable must be recorded in the file
 # named by /etc/ombrex.ini, and one started after disable must not.
+#
+# Then disable runs on preload files that list the library among other entries, the way the
+# dynamic linker reads them (split at blanks, TABs, LFs and ':', '#' comments anywhere):
+# OTHER, a library that does nothing, stands for another product's entries. For each file
+# the objects from /usr/local/lib that a fresh program has mapped are printed and checked,
+# before and after: disable must leave the other products loaded and the library not.
 #
 # Exit 77 when root or mount namespaces are not available (1 under CI=true, where this test
 # must run).
@@ -27,9 +33,10 @@ unavailable() {
     exit 77
 }
 
-# Runs inside the namespace: $1 scratch directory, $2 ombrexctl, $3 library, $4 --records or "".
+# Runs inside the namespace: $1 scratch directory, $2 ombrexctl, $3 library, $4 the other
+# product's library, $5 --records or "".
 inside() {
-    local scratch=$1 tool=$2 library=$3 records=$4
+    local scratch=$1 tool=$2 library=$3 other=$4 records=$5
     local failures=0
 
     # The layers live on a tmpfs of the namespace's own, whatever file system the scratch
@@ -142,12 +149,61 @@ inside() {
         "${clean[@]}" "$tool" status
     expect_recorded "after disable" ombrex-e2e-after-disable no
 
+    disable_rows "$scratch" "$tool" "$other"
+
     # The writes went to the overlay, which is what keeps the machine untouched.
     if [ ! -f "$scratch/layers/etc/ld.so.preload" ]; then
         echo "FAIL: the preload file was not written to the overlay" >&2
         failures=$((failures + 1))
     fi
     return "$((failures == 0 ? 0 : 1))"
+}
+
+# The objects below /usr/local/lib that a fresh program has mapped, one line, sorted.
+loaded_objects() {
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/cat /proc/self/maps |
+        awk '$6 ~ "^/usr/local/lib/" { print $6 }' | sort -u | tr '\n' ' '
+}
+
+# Runs inside the namespace, after the main sequence (uses clean, expect, expect_file and
+# failures of inside):
+# $1 scratch directory, $2 ombrexctl, $3 the other product's library.
+disable_rows() {
+    local scratch=$1 tool=$2 other=$3
+    local L=$installed O=/usr/local/lib/libother-a.so P=/usr/local/lib/libother-b.so
+    install -m 0755 "$other" "$O"
+    install -m 0755 "$other" "$P"
+    local removed=$'[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n'
+    local absent=$'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] libombrex.so path: \'/usr/local/lib/libombrex.so\'\n[NOTICE] Ombrex library is already absent from the ld.so.preload file.\n'
+
+    # row NAME CONTENT LEAVES OUTPUT LOADED_BEFORE LOADED_AFTER
+    row() {
+        local name=$1 content=$2 leaves=$3 output=$4 before=$5 after=$6 got
+        printf '%s' "$content" >"$preload"
+        got=$(loaded_objects)
+        echo "disable row: $name: loaded before: ${got:-nothing}"
+        if [ "$got" != "$before" ]; then
+            echo "FAIL: $name: loaded before disable: '$got', expected '$before'" >&2
+            failures=$((failures + 1))
+        fi
+        expect "disable: $name" 0 "$output" "" "${clean[@]}" "$tool" disable
+        expect_file "disable: $name" "$leaves"
+        got=$(loaded_objects)
+        echo "disable row: $name: loaded after: ${got:-nothing}"
+        if [ "$got" != "$after" ]; then
+            echo "FAIL: $name: loaded after disable: '$got', expected '$after'" >&2
+            failures=$((failures + 1))
+        fi
+    }
+
+    row "the entry, then another library" "$L $O"$'\n' "$O"$'\n' "$removed" "$L $O " "$O "
+    row "another library, then the entry" "$O $L"$'\n' "$O"$'\n' "$removed" "$L $O " "$O "
+    row "the entry between colons, with a comment" "$O:$L:$P # c"$'\n' "$O:$P # c"$'\n' \
+        "$removed" "$L $O $P " "$O $P "
+    row "two blanks before the entry" "  $L"$'\n' "" "$removed" "$L " ""
+    row "the entry and a comment" "$L # keep"$'\n' "" "$removed" "$L " ""
+    row "the entry in a comment" "# $L"$'\n' "# $L"$'\n' "$absent" "" ""
+    row "the entry behind a comment sign" "$O#$L"$'\n' "$O#$L"$'\n' "$absent" "$O " "$O "
 }
 
 if [ "${1:-}" = --inside ]; then
@@ -157,13 +213,14 @@ if [ "${1:-}" = --inside ]; then
     exit "$rc"
 fi
 
-[ $# -ge 2 ] || {
-    echo "usage: $0 OMBREXCTL LIBRARY [--records]" >&2
+[ $# -ge 3 ] || {
+    echo "usage: $0 OMBREXCTL LIBRARY OTHER [--records]" >&2
     exit 2
 }
 tool=$(readlink -f "$1")
 library=$(readlink -f "$2")
-records=${3:-}
+other=$(readlink -f "$3")
+records=${4:-}
 
 [ "$(id -u)" -eq 0 ] || unavailable "needs root"
 command -v unshare >/dev/null || unavailable "unshare is not installed"
@@ -192,8 +249,8 @@ snapshot() {
 snapshot >"$scratch/real/before"
 
 rc=0
-unshare -m --propagation private "$BASH" "$0" --inside "$scratch" "$tool" "$library" "$records" ||
-    rc=$?
+unshare -m --propagation private "$BASH" "$0" --inside "$scratch" "$tool" "$library" "$other" \
+    "$records" || rc=$?
 
 snapshot >"$scratch/real/after"
 if ! cmp -s "$scratch/real/before" "$scratch/real/after"; then

@@ -8,7 +8,7 @@
 # Exit 77 (skipped) when valgrind is missing, unless CI=true, where that is a failure.
 set -uo pipefail
 
-tool=$1
+tool=$(realpath "$1")
 shift
 libraries=("$@")
 
@@ -26,12 +26,19 @@ setpriv=$(command -v setpriv)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
-mkdir "$scratch/etc" "$scratch/lib" "$scratch/ro"
+mkdir "$scratch/etc" "$scratch/lib" "$scratch/ro" "$scratch/bin"
+# The runs as another user need a copy they can reach: the build tree may lie in a directory
+# only its owner can enter.
+install -m 0755 "$tool" "$scratch/bin/ombrexctl"
 preload=$scratch/etc/ld.so.preload
 library=$scratch/lib/libombrex.so
 other=$scratch/lib/logger.so
 echo "stands in for the library; never loaded" >"$library"
 echo "another preloaded library" >"$other"
+cp "$library" "$scratch/lib/my lib.so"
+mkdir -m 0777 "$scratch/open" "$scratch/open/real"
+ln -s real "$scratch/open/link"
+cp "$library" "$scratch/open/real/libombrex.so"
 
 failures=0
 runs=0
@@ -90,7 +97,7 @@ if [ "$(id -u)" -eq 0 ]; then
     # The user may write the file but not its directory: the file is rewritten in place.
     printf '/lib/a.so\n' >"$scratch/ro/ld.so.preload"
     chown 65534:65534 "$scratch/ro/ld.so.preload"
-    check "enable in place (directory not writable by the user)" 0 yes \
+    tool=$scratch/bin/ombrexctl check "enable in place (directory not writable by the user)" 0 yes \
         "$scratch/ro/ld.so.preload" "$library" -- enable "$setpriv" --reuid=65534 \
         --regid=65534 --clear-groups
     if [ "$(cat "$scratch/ro/ld.so.preload")" != "$(printf '/lib/a.so\n%s' "$library")" ]; then
@@ -101,6 +108,10 @@ fi
 ln -sf "$preload" "$scratch/etc/link"
 printf '/lib/a.so\n' >"$preload"
 check "enable through a symbolic link" 0 yes "$scratch/etc/link" "$library" -- enable
+cd "$scratch"
+check "enable: relative library path" 127 no "$preload" lib/libombrex.so -- enable
+cd - >/dev/null
+check "enable: library path with a blank" 127 no "$preload" "$scratch/lib/my lib.so" -- enable
 
 # disable
 printf '/lib/a.so\n%s # note\n/lib/b.so\n' "$entry" >"$preload"
@@ -112,6 +123,8 @@ printf '%s\n/x/libombrex.so\n' "$other" >"$preload"
 check "disable warns about a remaining reference" 0 yes "$preload" "$other" -- disable
 printf '/x/libombrex.so\n/y/libombrex.so\n' >"$preload"
 check "disable: duplicate" 127 no "$preload" "$library" -- disable
+printf '/lib/a.so:%s:/lib/b.so # note\n' "$entry" >"$preload"
+check "disable takes the entry out of a shared line" 0 yes "$preload" "$library" -- disable
 
 # status
 rm -f "$preload"
@@ -122,12 +135,23 @@ printf '/opt/libombrex.so\n' >"$preload"
 check "status: foreign entry" 0 yes "$preload" "$library" -- status
 printf '/a/libombrex.so\n/b/libombrex.so\n' >"$preload"
 check "status: multiple references" 127 no "$preload" "$library" -- status
+# Directories others may write, one of them reached through a symbolic link.
+rm -f "$preload"
+check "status: directories others may write" 0 yes "$preload" "$scratch/open/link/libombrex.so" \
+    -- status
 
 # conf and version, with each loadable library given
 for lib in "${libraries[@]}"; do
     check "conf with $lib" 0 yes "$preload" "$lib" -- conf
     check "version with $lib" 0 yes "$preload" "$lib" -- version
 done
+if [ "${#libraries[@]}" -gt 0 ]; then
+    # A name without a slash is loaded from the working directory.
+    cp "${libraries[0]}" "$scratch/lib/loadable.so"
+    cd "$scratch/lib"
+    check "version with a name without a slash" 0 yes "$preload" loadable.so -- version
+    cd - >/dev/null
+fi
 check "conf: library not loadable" 127 no "$preload" "$library" -- conf
 check "version: library missing" 127 no "$preload" "$scratch/missing.so" -- version
 

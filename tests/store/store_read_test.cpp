@@ -203,13 +203,16 @@ TEST(StoreRead, EmptyPreloadOverride) {
     EXPECT_EQ(allEntries(files.dir.path()), std::vector<std::string>{"libombrex.so"});
 }
 
-// Paths are values of a fixed format: a quote or a per-cent sign is printed as it is.
+// Paths are values of a fixed format: a quote or a per-cent sign is printed as it is. (The
+// library path has no blank: enable would refuse it, as the loader would split it.)
 TEST(StoreRead, QuoteAndPerCentInPathsArePrintedVerbatim) {
     ScratchDirectory scratch;
     const std::string dir = scratch / "it's 100%s%n%x";
+    const std::string libraryDir = scratch / "it's-100%s%n%x";
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(libraryDir.c_str(), 0755), 0);
     const std::string preload = dir + "/ld.so.preload";
-    const std::string library = dir + "/libombrex.so";
+    const std::string library = libraryDir + "/libombrex.so";
     writeFile(library, "stand-in\n", 0644);
 
     RunResult enable = runTool({"enable"}, StoreFiles::optionsFor(preload, library));

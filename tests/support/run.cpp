@@ -120,8 +120,20 @@ const std::string& toolPath() {
     return path;
 }
 
+const std::string& toolPathForAnyUser() {
+    // Removed with the process; children exec or _exit and never run its destructor.
+    static const ScratchDirectory directory;
+    static const std::string path = [] {
+        std::string copy = directory / "ombrexctl";
+        std::filesystem::copy_file(toolPath(), copy);
+        std::filesystem::permissions(copy, std::filesystem::perms(0755));
+        return copy;
+    }();
+    return path;
+}
+
 RunResult runTool(const std::vector<std::string>& arguments, const RunOptions& options) {
-    return run(toolPath(), arguments, options);
+    return run(options.uid ? toolPathForAnyUser() : toolPath(), arguments, options);
 }
 
 ScratchDirectory::ScratchDirectory() {

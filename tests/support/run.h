@@ -36,6 +36,11 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
 // The built ombrexctl.
 const std::string& toolPath();
 
+// A copy of the built ombrexctl that any user can run: the build tree may lie where only its
+// owner can enter (a clone in root's home, mode 0700).
+const std::string& toolPathForAnyUser();
+
+// Runs the built ombrexctl, or its copy for any user when options.uid is set.
 RunResult runTool(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
 // A fresh directory, removed with its content when the object goes.

@@ -58,7 +58,7 @@ TEST(PlanEnable, OtherLibraryNameStillLooksForTheFixedFileName) {
     EXPECT_EQ(plan.outcome, EnableOutcome::AnotherInstance);
 }
 
-TEST(PlanDisable, CutsTheWholeEntryLineAndNothingElse) {
+TEST(PlanDisable, CutsTheWholeLineWhereTheEntryStandsAlone) {
     const struct {
         std::string before;
         std::string after;
@@ -67,8 +67,12 @@ TEST(PlanDisable, CutsTheWholeEntryLineAndNothingElse) {
         {P + "\n", "", false},
         {"/lib/a.so\n" + P, "/lib/a.so\n", false},
         {"/lib/a.so\n" + P + " # note\n/lib/b.so\n", "/lib/a.so\n/lib/b.so\n", false},
-        {P + " /lib/second.so\n", "", false},
         {"# " + P + "\n" + P + "\n\n", "# " + P + "\n\n", false},
+        {"  " + P + "\n", "", false},
+        {"\t:" + P + ":# /lib/b.so\n/lib/c.so\n", "/lib/c.so\n", false},
+        {P + "#/lib/b.so\n", "", false},
+        // Every entry on the line is the library's: the loader would still read the second.
+        {P + " " + P + ":" + P + "\n/lib/c.so", "/lib/c.so", false},
     };
     for (const auto& c : cases) {
         DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), kPath);
@@ -86,7 +90,9 @@ TEST(PlanDisable, OtherOutcomes) {
     } cases[] = {
         {"", kPath, DisableOutcome::AlreadyAbsent},
         {"# " + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
-        {"  " + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
+        {"/lib/a.so # " + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
+        {"/lib/a.so#" + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
+        {P + ".1 " + P + "x\n", kPath, DisableOutcome::AlreadyAbsent},
         {P + "\r\n", kPath, DisableOutcome::AlreadyAbsent},
         {"/opt/libombrex.so\n", "/other/libombrex.so", DisableOutcome::AlreadyAbsent},
         {P + "\n", "", DisableOutcome::AlreadyAbsent},
@@ -100,12 +106,66 @@ TEST(PlanDisable, OtherOutcomes) {
     }
 }
 
+// Other entries on the entry's line stay, and so does its comment, byte for byte and in order:
+// the entry goes with the separator before it, or, where there is none, the one after it.
+TEST(PlanDisable, TakesOnlyTheEntryOutOfASharedLine) {
+    const struct {
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {P + " /lib/b.so\n", "/lib/b.so\n"},
+        {"/lib/a.so " + P + "\n", "/lib/a.so\n"},
+        {"/lib/a.so:" + P + ":/lib/b.so # c\n", "/lib/a.so:/lib/b.so # c\n"},
+        {"/lib/a.so\t" + P + "#c\n", "/lib/a.so#c\n"},
+        {"/lib/a.so  " + P + "  /lib/b.so", "/lib/a.so   /lib/b.so"},
+        {"x\n  " + P + " /lib/b.so\ny\n", "x\n  /lib/b.so\ny\n"},
+        {P + ":" + P + " /lib/b.so\n", "/lib/b.so\n"},
+        {"/lib/a.so " + P + ":" + P + "\n", "/lib/a.so\n"},
+        {P + "\r " + P + "\n", P + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), kPath);
+        EXPECT_EQ(plan.outcome, DisableOutcome::Write) << c.before;
+        EXPECT_EQ(takeText(plan.newContent), c.after) << c.before;
+    }
+}
+
+// The loader cannot read a path holding a blank, ':' or '#' as one entry; a line of its own
+// holding it, as older versions of enable wrote, is still taken out whole.
+TEST(PlanDisable, PathsTheLoaderSplitsAreFoundAsLinesOfTheirOwn) {
+    const struct {
+        const char* path;
+        std::string before;
+        DisableOutcome outcome;
+        std::string after;
+    } cases[] = {
+        {"/my libs/libombrex.so", "/lib/a.so\n/my libs/libombrex.so\n", DisableOutcome::Write,
+         "/lib/a.so\n"},
+        {"/a:b/libombrex.so", "/a:b/libombrex.so # x\n/lib/c.so\n", DisableOutcome::Write,
+         "/lib/c.so\n"},
+        {"/x#y/libombrex.so", "/x#y/libombrex.so", DisableOutcome::Write, ""},
+        {"/my libs/libombrex.so", "/lib/a.so /my libs/libombrex.so\n",
+         DisableOutcome::AlreadyAbsent, "<null>"},
+    };
+    for (const auto& c : cases) {
+        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), c.path);
+        EXPECT_EQ(plan.outcome, c.outcome) << c.before;
+        EXPECT_EQ(takeText(plan.newContent), c.after) << c.before;
+    }
+}
+
 TEST(PlanDisable, ReportsAReferenceThatRemains) {
     DisablePlan plan =
         ombrex_cli_planDisable("/opt/logger.so\n/x/libombrex.so\n", "/opt/logger.so");
     ASSERT_EQ(plan.outcome, DisableOutcome::Write);
     EXPECT_TRUE(plan.referenceRemains);
     EXPECT_EQ(takeText(plan.newContent), "/x/libombrex.so\n");
+
+    // Two mentions on one line count once for the duplicate rule; the other one stays.
+    plan = ombrex_cli_planDisable((P + "\t" + P + ".old\n").c_str(), kPath);
+    ASSERT_EQ(plan.outcome, DisableOutcome::Write);
+    EXPECT_TRUE(plan.referenceRemains);
+    EXPECT_EQ(takeText(plan.newContent), P + ".old\n");
 
     // Only the first of two entries for a path without the file name goes; no warning.
     plan = ombrex_cli_planDisable("/opt/logger.so\n/opt/logger.so\n", "/opt/logger.so");

@@ -52,6 +52,51 @@ TEST(FindEntry, EmptyPathFindsNothing) {
     EXPECT_EQ(ombrex_cli_findEntry("", ""), nullptr);
 }
 
+// The dynamic linker's reading: the whole text split at blanks, TABs, LFs and ':', with a
+// '#' anywhere starting a comment to the end of its line.
+TEST(FindLoaderEntry, FindsTheEntryWhereverTheLoaderReadsIt) {
+    const std::string p = kPath;
+    const long n = static_cast<long>(p.size());
+    const EntryCase cases[] = {
+        {"own line", p + "\n", 0},
+        {"after leading blanks", "  " + p + "\n", 2},
+        {"after a TAB", "\t" + p, 1},
+        {"after another entry and a blank", "/opt/a.so " + p + "\n", 10},
+        {"between colons", "/opt/a.so:" + p + ":/opt/b.so\n", 10},
+        {"right before a comment", p + "#x\n", 0},
+        {"after an empty line and a comment line", "\n# x\n" + p, 5},
+        {"a comment ends at its LF", "/opt/a.so # x\n" + p + "\n", 14},
+        {"in a comment from the line start", "# " + p + "\n", -1},
+        {"in a comment after an entry", "/opt/a.so #" + p + "\n", -1},
+        {"a hash inside an entry starts the comment", "/opt/a.so#" + p + "\n", -1},
+        {"a CR is part of the entry", p + "\r\n", -1},
+        {"a CR before it joins it to the entry", "\r" + p + "\n", -1},
+        {"longer name", p + ".1\n", -1},
+        {"longer directory", "/opt" + p + "\n", -1},
+        {"after a longer entry on the same line", p + ".1 " + p + "\n", n + 3},
+        {"after a NUL byte is not seen", std::string("a\n\0", 3) + p, -1},
+        {"empty text", "", -1},
+    };
+    for (const EntryCase& c : cases) {
+        EXPECT_EQ(offsetOf(c.text.c_str(), ombrex_cli_findLoaderEntry(c.text.c_str(), kPath)),
+                  c.expected)
+            << c.name;
+    }
+}
+
+// No entry the loader reads can hold a separator or a '#'; such paths are never found, even
+// where their bytes stand.
+TEST(FindLoaderEntry, PathsThatCannotBeOneEntryAreNeverFound) {
+    for (const char* path :
+         {"", "/my libs/libombrex.so", "/a:b.so", "/x#y.so", "/t\tb.so", "/l\nf.so"}) {
+        std::string text = std::string(path) + "\n";
+        EXPECT_FALSE(ombrex_cli_isLoaderEntryPath(path)) << path;
+        EXPECT_EQ(ombrex_cli_findLoaderEntry(text.c_str(), path), nullptr) << path;
+    }
+    EXPECT_TRUE(ombrex_cli_isLoaderEntryPath(kPath));
+    EXPECT_TRUE(ombrex_cli_isLoaderEntryPath("rel\r.so"));
+}
+
 struct LineCase {
     const char* name;
     const char* text;
@@ -129,6 +174,8 @@ TEST(AdversarialInput, LongCommentLineFullOfNeedlesIsLinear) {
               static_cast<long>(text.size() + 1));
     EXPECT_FALSE(ombrex_cli_hasDuplicateReference(withEntry.c_str()));
     EXPECT_EQ(offsetOf(withEntry.c_str(), ombrex_cli_findEntry(withEntry.c_str(), kPath)),
+              static_cast<long>(text.size() + 1));
+    EXPECT_EQ(offsetOf(withEntry.c_str(), ombrex_cli_findLoaderEntry(withEntry.c_str(), kPath)),
               static_cast<long>(text.size() + 1));
 }
 

@@ -1,0 +1,121 @@
+/*
+ * Bench helper: starts /bin/true again and again, one at a time, the way a busy machine does.
+ *
+ *   execloop fork|spawn COUNT [MORE TAG]
+ *
+ * fork: fork, then execv in the child (the child is the process that records the execution);
+ * spawn: posix_spawn from this process (this process records them all, so what it counts
+ * across executions shows). Each program gets the argument TAG-PHASE-I (TAG default
+ * "ombrex-bench"), so that its record can be told apart.
+ *
+ * Phase 1 runs COUNT programs and writes "mid" when half of them have run, then
+ * "phase1 WALL_US USER_US SYS_US FAILED": wall time and CPU time (this process and its
+ * children) of the phase, and the number of programs that did not run. With MORE > 0 it then
+ * waits for one line on standard input and runs phase 2, MORE programs, reported the same way
+ * as "phase2 ...". Every line is flushed at once, for the script that reads them.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+static long long nowUs(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000000 + t.tv_nsec / 1000;
+}
+
+static long long microseconds(struct timeval t) {
+    return (long long)t.tv_sec * 1000000 + t.tv_usec;
+}
+
+/* CPU time of this process and of its children that have been waited for. */
+static void cpuUs(long long* user, long long* sys) {
+    struct rusage self;
+    struct rusage children;
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    *user = microseconds(self.ru_utime) + microseconds(children.ru_utime);
+    *sys = microseconds(self.ru_stime) + microseconds(children.ru_stime);
+}
+
+static int succeeded(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+static int runOne(int spawn, char** argv) {
+    pid_t pid;
+    if (spawn) {
+        if (posix_spawn(&pid, "/bin/true", NULL, NULL, argv, environ) != 0) {
+            return 0;
+        }
+        return succeeded(pid);
+    }
+    pid = fork();
+    if (pid < 0) {
+        return 0;
+    }
+    if (pid == 0) {
+        execv("/bin/true", argv);
+        _exit(127);
+    }
+    return succeeded(pid);
+}
+
+static void runPhase(int phase, int spawn, long count, const char* tag) {
+    char argument[128];
+    char* argv[] = {"true", argument, NULL};
+    long long user0, sys0, user1, sys1;
+    long failed = 0;
+    cpuUs(&user0, &sys0);
+    const long long start = nowUs();
+    for (long i = 0; i < count; ++i) {
+        if (phase == 1 && i == count / 2) {
+            printf("mid\n");
+            fflush(stdout);
+        }
+        snprintf(argument, sizeof argument, "%s-%d-%ld", tag, phase, i);
+        if (!runOne(spawn, argv)) {
+            ++failed;
+        }
+    }
+    const long long wall = nowUs() - start;
+    cpuUs(&user1, &sys1);
+    printf("phase%d %lld %lld %lld %ld\n", phase, wall, user1 - user0, sys1 - sys0, failed);
+    fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3 || (strcmp(argv[1], "fork") != 0 && strcmp(argv[1], "spawn") != 0)) {
+        fprintf(stderr, "usage: execloop fork|spawn COUNT [MORE TAG]\n");
+        return 2;
+    }
+    const int spawn = strcmp(argv[1], "spawn") == 0;
+    const long count = atol(argv[2]);
+    const long more = argc > 3 ? atol(argv[3]) : 0;
+    const char* tag = argc > 4 ? argv[4] : "ombrex-bench";
+    runPhase(1, spawn, count, tag);
+    if (more > 0) {
+        char line[16];
+        if (fgets(line, sizeof line, stdin) == NULL) {
+            return 1;
+        }
+        runPhase(2, spawn, more, tag);
+    }
+    return 0;
+}

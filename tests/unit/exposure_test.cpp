@@ -1,0 +1,34 @@
+#include "preload/exposure.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(DirectoryOpenToOthers, JudgesModeOwnerAndUser) {
+    const struct {
+        mode_t mode;
+        uid_t owner;
+        uid_t user;
+        bool open;
+    } cases[] = {
+        {S_IFDIR | 0755, 0, 0, false},
+        {S_IFDIR | 0775, 0, 0, true},
+        {S_IFDIR | 0757, 0, 0, true},
+        {S_IFDIR | 0777, 0, 1000, true},
+        // The sticky bit keeps others from replacing what they do not own.
+        {S_IFDIR | 01777, 0, 0, false},
+        {S_IFDIR | 01770, 0, 1000, false},
+        {S_IFDIR | 0700, 0, 1000, false},
+        {S_IFDIR | 0755, 1000, 1000, false},
+        {S_IFDIR | 0755, 1000, 0, true},
+        {S_IFDIR | 0755, 1000, 2000, true},
+        {S_IFDIR | 01777, 1000, 0, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ombrex_cli_isDirectoryOpenToOthers(c.mode, c.owner, c.user), c.open)
+            << std::oct << c.mode << std::dec << " owner " << c.owner << " user " << c.user;
+    }
+}
+
+} // namespace
