@@ -231,10 +231,10 @@ bool isTrustedConfig(const struct stat& status) {
            (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-size_t readConfigText(int fd, char* text) {
+size_t readConfigText(int fd, char* text, size_t size) {
     size_t length = 0;
     bool cut = false;
-    for (;;) {
+    while (size == 0 || length < size || size > configTextCapacity) {
         const long got = sys::read(fd, text + length, configTextCapacity - length);
         if (got == -EINTR) {
             continue;
@@ -269,7 +269,7 @@ bool loadOptions(const char* path, char* text, Options& options) {
     const bool trusted = !sys::failed(sys::fstat(fd, &status)) && isTrustedConfig(status);
     size_t length = 0;
     if (trusted) {
-        length = readConfigText(fd, text);
+        length = readConfigText(fd, text, static_cast<size_t>(status.st_size));
     }
     sys::close(fd);
     if (trusted) {

@@ -75,8 +75,9 @@ const char* configPath();
 bool isTrustedConfig(const struct stat& status);
 
 // Reads at most configTextCapacity bytes of fd into text and NUL-terminates it; when the file
-// is longer, the line that the limit cuts is left out. Returns the length kept.
-size_t readConfigText(int fd, char* text);
+// is longer, the line that the limit cuts is left out. Returns the length kept. `size`, the
+// file's size when known (else 0), spares the read that would only find the end.
+size_t readConfigText(int fd, char* text, size_t size = 0);
 
 // Sets the defaults, then reads and parses the file at path if it is trusted. `text` must
 // hold configTextCapacity + 1 bytes and outlive `options`. True if the file was read; a
