@@ -126,18 +126,21 @@ const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
     return out;
 }
 
-void readWho(ProcessFacts& facts, WhoSpace& space) {
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts) {
     facts.auid = readId("/proc/self/loginuid");
     facts.ses = readId("/proc/self/sessionid");
-    const long length = readSmallFile("/proc/self/stat", space.stat, sizeof space.stat);
+    // The start of the line is enough: the terminal is its seventh field.
+    char* const stat = texts.next();
+    const long length = readSmallFile("/proc/self/stat", stat, 256);
     uint32_t device = 0;
-    facts.tty = length > 0 && statTerminal(space.stat, static_cast<size_t>(length), device)
-                    ? ttyName(device, space.tty)
+    facts.tty = length > 0 && statTerminal(stat, static_cast<size_t>(length), device)
+                    ? ttyName(device, tty)
                     : "unknown";
-    const long exeLength = sys::readlink("/proc/self/exe", space.exe, sizeof space.exe - 1);
+    char* const exe = texts.next();
+    const long exeLength = sys::readlink("/proc/self/exe", exe, PATH_MAX - 1);
     if (exeLength > 0) {
-        space.exe[exeLength] = 0;
-        facts.exe = space.exe;
+        exe[exeLength] = 0;
+        facts.exe = texts.keep(static_cast<size_t>(exeLength));
     } else {
         facts.exe = nullptr;
     }

@@ -5,6 +5,7 @@
 #define OMBREX_LIBOMBREX_FACTS_H
 
 #include "libombrex/record.h"
+#include "libombrex/texts.h"
 
 #include <limits.h>
 #include <stdint.h>
@@ -14,17 +15,11 @@ namespace ombrex {
 // "pts/4294967295" and "4095:1048575" fit.
 inline constexpr size_t ttyNameCapacity = 24;
 
-// Room for what readWho() reads.
-struct WhoSpace {
-    char tty[ttyNameCapacity];
-    char stat[256];
-    char exe[PATH_MAX];
-};
-
-// Sets facts.auid, ses, tty and exe, pointing into space: an id the kernel does not hold or
-// that cannot be read is unsetId, a terminal that cannot be read "unknown", an unreadable
-// program file null.
-void readWho(ProcessFacts& facts, WhoSpace& space);
+// Sets facts.auid, ses, tty and exe: an id the kernel does not hold or that cannot be read is
+// unsetId, a terminal that cannot be read "unknown", an unreadable program file null. The
+// terminal's name goes to `tty`; the program's file is kept in `texts`, which has room for
+// PATH_MAX bytes.
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts);
 
 // The name of a terminal from the device number that /proc/PID/stat gives as tty_nr: "none"
 // for 0, "pts/N" for a pseudo-terminal, "ttyN" for a virtual console, "ttySN" for a serial

@@ -235,7 +235,8 @@ size_t readConfigText(int fd, char* text, size_t size) {
     size_t length = 0;
     bool cut = false;
     while (size == 0 || length < size || size > configTextCapacity) {
-        const long got = sys::read(fd, text + length, configTextCapacity - length);
+        const long got =
+            sys::pread(fd, text + length, configTextCapacity - length, static_cast<long>(length));
         if (got == -EINTR) {
             continue;
         }
@@ -245,7 +246,7 @@ size_t readConfigText(int fd, char* text, size_t size) {
         length += static_cast<size_t>(got);
         if (length == configTextCapacity) {
             char probe;
-            cut = sys::read(fd, &probe, 1) > 0;
+            cut = sys::pread(fd, &probe, 1, static_cast<long>(length)) > 0;
             break;
         }
     }
@@ -258,24 +259,44 @@ size_t readConfigText(int fd, char* text, size_t size) {
     return length;
 }
 
-bool loadOptions(const char* path, char* text, Options& options) {
-    setDefaults(options);
+int openConfig(const char* path, size_t& size) {
     // Non-blocking, so that a FIFO in place of the file cannot stall the program.
     const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (sys::failed(fd)) {
-        return false;
+        return -1;
     }
     struct stat status;
-    const bool trusted = !sys::failed(sys::fstat(fd, &status)) && isTrustedConfig(status);
-    size_t length = 0;
-    if (trusted) {
-        length = readConfigText(fd, text, static_cast<size_t>(status.st_size));
+    if (sys::failed(sys::fstat(fd, &status)) || !isTrustedConfig(status)) {
+        sys::close(fd);
+        return -1;
     }
+    size = static_cast<size_t>(status.st_size);
+    return fd;
+}
+
+size_t loadOptionsFrom(int fd, size_t size, char* text, Options& options) {
+    setDefaults(options);
+    const size_t length = readConfigText(fd, text, size);
+    parseOptions(text, length, options);
+    return length;
+}
+
+bool loadOptions(const char* path, char* text, Options& options, size_t* kept) {
+    setDefaults(options);
+    if (kept != nullptr) {
+        *kept = 0;
+    }
+    size_t size = 0;
+    const int fd = openConfig(path, size);
+    if (fd < 0) {
+        return false;
+    }
+    const size_t length = loadOptionsFrom(fd, size, text, options);
     sys::close(fd);
-    if (trusted) {
-        parseOptions(text, length, options);
+    if (kept != nullptr) {
+        *kept = length;
     }
-    return trusted;
+    return true;
 }
 
 const char* facilityName(int facility) {

@@ -74,15 +74,25 @@ const char* configPath();
 // that neither its group nor others may write. Anything else could be a user's choice.
 bool isTrustedConfig(const struct stat& status);
 
-// Reads at most configTextCapacity bytes of fd into text and NUL-terminates it; when the file
-// is longer, the line that the limit cuts is left out. Returns the length kept. `size`, the
-// file's size when known (else 0), spares the read that would only find the end.
+// Reads at most configTextCapacity bytes of fd, from its start, into text and NUL-terminates
+// them; when the file is longer, the line that the limit cuts is left out. Returns the length
+// kept. `size`, the file's size when known (else 0), spares the read that would only find the
+// end.
 size_t readConfigText(int fd, char* text, size_t size = 0);
 
+// Opens the configuration file at path for reading when it is trusted, and sets size to its
+// size; -1 when it is missing, unreadable or untrusted (the defaults apply then).
+int openConfig(const char* path, size_t& size);
+
+// Sets the defaults, then reads (readConfigText) and parses the file open as fd. Returns the
+// length of the text kept, which options point into.
+size_t loadOptionsFrom(int fd, size_t size, char* text, Options& options);
+
 // Sets the defaults, then reads and parses the file at path if it is trusted. `text` must
-// hold configTextCapacity + 1 bytes and outlive `options`. True if the file was read; a
-// missing, unreadable, non-regular or untrusted file leaves the defaults.
-bool loadOptions(const char* path, char* text, Options& options);
+// hold configTextCapacity + 1 bytes and outlive `options`; `length`, when given, is set to
+// the length of the text kept there. True if the file was read; a missing, unreadable,
+// non-regular or untrusted file leaves the defaults.
+bool loadOptions(const char* path, char* text, Options& options, size_t* length = nullptr);
 
 // Option names in listing order, terminated by an empty name.
 inline constexpr char optionNames[][16] = {

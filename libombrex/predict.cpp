@@ -89,10 +89,10 @@ size_t lengthUpTo(const char* text, size_t limit) {
 
 // The C library's candidate: the directory, a slash (none after an empty directory, which is
 // the working directory) and the name. False when it is too long for any path.
-bool candidate(char (&out)[PATH_MAX], const char* directory, size_t directoryLength,
-               const char* name, size_t nameLength) {
+bool candidate(char* out, const char* directory, size_t directoryLength, const char* name,
+               size_t nameLength) {
     const size_t slash = directoryLength > 0 ? 1 : 0;
-    if (directoryLength + slash + nameLength >= sizeof out) {
+    if (directoryLength + slash + nameLength >= PATH_MAX) {
         return false;
     }
     size_t at = 0;

@@ -27,9 +27,10 @@ enum class Prediction {
 
 struct SearchSpace {
     struct stat status;
-    // The file a PATH search settled on, as the C library builds its name: the first one
-    // expected to run, else the first one refused; empty when there is none.
-    char found[PATH_MAX];
+    // Room for PATH_MAX bytes, where a PATH search leaves the file it settled on, as the C
+    // library builds its name: the first one expected to run, else the first one refused;
+    // empty when there is none.
+    char* found;
 };
 
 Prediction predictExec(const ExecEvent& event, SearchSpace& space);

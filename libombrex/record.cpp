@@ -7,6 +7,7 @@
 #include "libombrex/options.h"
 #include "libombrex/predict.h"
 #include "libombrex/sys.h"
+#include "libombrex/texts.h"
 #include "libombrex/vdso.h"
 #include "libombrex/writer.h"
 
@@ -221,47 +222,48 @@ void descriptorPath(char (&out)[40], int fd) {
 // the caller's stack may be a thread's 16 KiB, a signal handler's alternate stack or a vfork
 // child's borrowed one, and no static buffer could be shared by threads and signal handlers.
 // The mapping is gone before the call goes on, so even a vfork child leaves its parent's
-// address space as it found it. The small parts come first: a record touches few pages.
+// address space as it found it. The fixed parts come first, then the texts (texts.h).
 struct Workspace {
     Options options;
     Target target;
     ProcessFacts facts;
     SearchSpace search;
-    WhoSpace who;
-    char configText[configTextCapacity + 1];
-    char record[recordCapacity];
-    char cwd[PATH_MAX];
-    char resolved[PATH_MAX];
-    char path[2 * PATH_MAX];
+    char tty[ttyNameCapacity];
+    // Room for the longest of each text, in the order they are kept: the configuration, the
+    // file a search found, the program's file, the working directory, the descriptor's file,
+    // the absolute path, and the record.
+    char texts[configTextCapacity + 1 + 4 * PATH_MAX + 2 * PATH_MAX + recordCapacity];
 };
 
 // The file a PATH search found, absolute: joined to the working directory when relative.
-const char* absolutePath(Workspace& w) {
-    const char* found = w.search.found;
-    if (found[0] == 0 || found[0] == '/' || w.facts.cwd == nullptr) {
+const char* absolutePath(const char* found, const char* cwd, TextArea& texts) {
+    if (found[0] == 0 || found[0] == '/' || cwd == nullptr) {
         return found[0] != 0 ? found : nullptr;
     }
+    const char* const asFound = found;
     while (found[0] == '.' && found[1] == '/') {
         found += 2;
         while (found[0] == '/') {
             ++found;
         }
     }
-    const size_t cwdLength = textLength(w.facts.cwd);
-    const size_t slash = cwdLength > 0 && w.facts.cwd[cwdLength - 1] == '/' ? 0 : 1;
+    const size_t cwdLength = textLength(cwd);
+    const size_t slash = cwdLength > 0 && cwd[cwdLength - 1] == '/' ? 0 : 1;
     const size_t foundLength = textLength(found);
-    if (cwdLength + slash + foundLength >= sizeof w.path) {
-        return w.search.found;
+    if (cwdLength + slash + foundLength >= 2 * PATH_MAX) {
+        return asFound;
     }
-    copyBytes(w.path, w.facts.cwd, cwdLength);
-    w.path[cwdLength] = '/';
-    copyBytes(w.path + cwdLength + slash, found, foundLength + 1);
-    return w.path;
+    char* const path = texts.next();
+    copyBytes(path, cwd, cwdLength);
+    path[cwdLength] = '/';
+    copyBytes(path + cwdLength + slash, found, foundLength + 1);
+    return texts.keep(cwdLength + slash + foundLength);
 }
 
 // The facts of the record: the time, the process (for posix_spawn the new one, whose parent
 // is the caller), who runs it and where, and the file.
-void gatherFacts(Workspace& w, const ExecEvent& event, uint32_t self, int64_t child) {
+void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t self,
+                 int64_t child) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
     if (realtimeClock(&now) != 0) {
@@ -280,38 +282,42 @@ void gatherFacts(Workspace& w, const ExecEvent& event, uint32_t self, int64_t ch
     if (sys::failed(sys::getresgid(&facts.gid, &facts.egid, &saved))) {
         facts.gid = facts.egid = ~uint32_t{0};
     }
-    readWho(facts, w.who);
-    facts.cwd = sys::getcwd(w.cwd, sizeof w.cwd) > 0 ? w.cwd : nullptr;
+    readWho(facts, w.tty, texts);
+    const long cwdLength = sys::getcwd(texts.next(), PATH_MAX);
+    facts.cwd = cwdLength > 0 ? texts.keep(static_cast<size_t>(cwdLength - 1)) : nullptr;
 
     facts.file = event.file;
     if (event.fd >= 0 && (event.file == nullptr || event.file[0] == 0)) {
         char link[40];
         descriptorPath(link, event.fd);
-        const long length = sys::readlink(link, w.resolved, sizeof w.resolved - 1);
+        char* const resolved = texts.next();
+        const long length = sys::readlink(link, resolved, PATH_MAX - 1);
         if (length > 0) {
-            w.resolved[length] = 0;
-            facts.file = w.resolved;
+            resolved[length] = 0;
+            facts.file = texts.keep(static_cast<size_t>(length));
         }
     }
-    facts.path = event.search != Search::none ? absolutePath(w) : nullptr;
+    facts.path =
+        event.search != Search::none ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
 }
 
 // Writes the record to the configured destination; a record that does not get there is
 // counted, and one that does carries the count of those before it, which it settles.
-void deliver(Workspace& w, const ExecEvent& event, int error, int64_t child) {
+void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, int64_t child) {
     const auto self = static_cast<uint32_t>(sys::getpid());
     if (!openTarget(w.options, w.target)) {
         countLostRecord(self);
         return;
     }
-    gatherFacts(w, event, self, child);
+    gatherFacts(w, texts, event, self, child);
     w.facts.error = error;
     w.facts.lost = pendingLost(self);
     const SyslogHeader header{w.target.facility, w.target.tag};
+    char* const record = texts.next();
     const size_t length = formatRecord(
-        w.record, sizeof w.record, event, w.facts,
+        record, recordCapacity, event, w.facts,
         w.target.destination == Destination::syslog ? &header : nullptr, w.target.format);
-    if (sendRecord(w.target, w.record, length, self)) {
+    if (sendRecord(w.target, record, length, self)) {
         settleLost(self, w.facts.lost);
     } else {
         countLostRecord(self);
@@ -321,34 +327,78 @@ void deliver(Workspace& w, const ExecEvent& event, int error, int64_t child) {
 
 enum class Stage { before, after };
 
-// The record path from its first system call to its last. Before the call, the record is
-// written only when the call is expected to run the program; the result says whether one is
-// to be made after it instead.
-bool recordPath(const ExecEvent& event, Stage stage, int error, int64_t child) {
-    // First, before anything else a filter could forbid: a process under a seccomp filter
-    // makes this one call and no other unless the library is built to record it.
-    const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
-    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
-        return false;
+// The configuration file, open when it is trusted, and whether it turns recording off.
+struct ConfigPeek {
+    int fd; // -1: no trusted file, the defaults apply
+    size_t size;
+    bool off;
+};
+
+// A small configuration file is read and parsed right here, on the stack, in a frame that is
+// gone before the record is made: when it turns recording off, the record path ends without a
+// mapping. The file stays open otherwise, for the full read into the mapping.
+constexpr size_t peekCapacity = 383;
+__attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
+    ConfigPeek peek{-1, 0, false};
+    peek.fd = openConfig(configPath(), peek.size);
+    if (peek.fd < 0 || peek.size > peekCapacity) {
+        return peek;
     }
+    char text[peekCapacity + 2];
+    long got;
+    do {
+        got = sys::pread(peek.fd, text, peekCapacity + 1, 0);
+    } while (got == -EINTR);
+    if (sys::failed(got) || got > static_cast<long>(peekCapacity)) {
+        return peek; // grown since: read in full later
+    }
+    Options options;
+    setDefaults(options);
+    parseOptions(text, static_cast<size_t>(got), options);
+    peek.off = options.destination == Destination::none ||
+               (sandboxed && options.sandboxed == Sandboxed::skip);
+    if (peek.off) {
+        sys::close(peek.fd);
+        peek.fd = -1;
+    }
+    return peek;
+}
+
+// The record path from the mapping to its release. Before the call, the record is written
+// only when the call is expected to run the program; the result says whether one is to be
+// made after it instead.
+__attribute__((noinline)) bool recordPath(const ExecEvent& event, Stage stage, int error,
+                                          int64_t child, bool sandboxed, const ConfigPeek& peek) {
     void* const memory = sys::mapAnonymous(sizeof(Workspace));
     if (memory == nullptr) {
+        if (peek.fd >= 0) {
+            sys::close(peek.fd);
+        }
         countLostRecord(static_cast<uint32_t>(sys::getpid()));
         return false;
     }
     auto* const w = static_cast<Workspace*>(memory);
+    TextArea texts(w->texts, sizeof w->texts);
     bool later = false;
-    loadOptions(configPath(), w->configText, w->options);
+    if (peek.fd >= 0) {
+        texts.keep(loadOptionsFrom(peek.fd, peek.size, texts.next(), w->options));
+        sys::close(peek.fd);
+    } else {
+        setDefaults(w->options);
+    }
     const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::skip) &&
                         w->options.destination != Destination::none;
     if (wanted) {
         // After the call, only the name of the file found is still wanted from a search.
+        w->search.found = texts.next();
+        w->search.found[0] = 0;
         const Prediction prediction = stage == Stage::before || event.search != Search::none
                                           ? predictExec(event, w->search)
                                           : Prediction::runs;
+        texts.keep(textLength(w->search.found));
         later = stage == Stage::before && prediction != Prediction::runs;
         if (!later) {
-            deliver(*w, event, error, child);
+            deliver(*w, texts, event, error, child);
         }
     }
     sys::unmap(memory, sizeof(Workspace));
@@ -421,19 +471,38 @@ bool nothingToRun(int error) {
     return error == ENOENT || error == ENOTDIR || error == EBADF || error == EFAULT;
 }
 
+namespace {
+
+// The record path from its first system call to its last.
+bool record(const ExecEvent& event, Stage stage, int error, int64_t child) {
+    // First, before anything else a filter could forbid: a process under a seccomp filter
+    // makes this one call and no other unless the library is built to record it.
+    const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
+    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
+        return false;
+    }
+    const ConfigPeek peek = peekConfig(sandboxed);
+    if (peek.off) {
+        return false;
+    }
+    return recordPath(event, stage, error, child, sandboxed, peek);
+}
+
+} // namespace
+
 bool recordBeforeExec(const ExecEvent& event) {
-    return recordPath(event, Stage::before, 0, -1);
+    return record(event, Stage::before, 0, -1);
 }
 
 void recordRefusedExec(const ExecEvent& event, int error) {
     if (!nothingToRun(error)) {
-        recordPath(event, Stage::after, error, -1);
+        record(event, Stage::after, error, -1);
     }
 }
 
 void recordSpawn(const ExecEvent& event, int error, int64_t child) {
     if (error == 0 || !nothingToRun(error)) {
-        recordPath(event, Stage::after, error, error == 0 ? child : -1);
+        record(event, Stage::after, error, error == 0 ? child : -1);
     }
 }
 

@@ -99,6 +99,10 @@ inline long read(int fd, void* buffer, size_t count) {
     return invoke(SYS_read, fd, buffer, count);
 }
 
+inline long pread(int fd, void* buffer, size_t count, long offset) {
+    return invoke(SYS_pread64, fd, buffer, count, offset);
+}
+
 inline long write(int fd, const void* buffer, size_t count) {
     return invoke(SYS_write, fd, buffer, count);
 }

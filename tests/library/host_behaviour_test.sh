@@ -72,7 +72,7 @@ for call in socket connect sendto ppoll faccessat2; do
 done
 use_config "$scratch/file.ini"
 side_by_side "filter kills on legacy fstat: /bin/true" "$probe" seccomp-run fstat
-for call in openat newfstatat faccessat2 read write close mmap munmap getpid getppid getresuid \
+for call in openat newfstatat faccessat2 read pread64 write close mmap munmap getpid getppid getresuid \
     getresgid getcwd readlinkat clock_gettime prlimit64 flock clock_nanosleep rt_sigprocmask \
     rt_sigpending rt_sigtimedwait; do
     side_by_side "filter kills on $call: missing file" "$probe" seccomp-fail "$call"

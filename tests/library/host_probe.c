@@ -260,6 +260,7 @@ static const struct Call calls[] = {
     {"newfstatat", SYS_newfstatat},
     {"openat", SYS_openat},
     {"read", SYS_read},
+    {"pread64", SYS_pread64},
     {"write", SYS_write},
     {"close", SYS_close},
     {"mmap", SYS_mmap},

@@ -61,6 +61,36 @@ out=$(preloaded "$scratch/none.ini" /bin/sh -c '/bin/echo quiet; :')
 expect_eq "$out" quiet "output with logging off"
 expect_eq "$(wc -c <"$log")" 0 "bytes written with logging off"
 
+# The configuration decides the same whatever its size: a small file is read in a way of its
+# own (on the stack, so that logging off costs no memory), a larger one in full. The line that
+# decides comes last, where a part read alone would miss it; in a file larger than the 4 KiB
+# that are read, it comes first.
+sized_config() { # SIZE DESTINATION
+    local deciding=("destination = $2" "file = $log")
+    if [ "$1" -le 4096 ]; then
+        printf '[ombrex]\ndestination = none\n' >"$scratch/sized.ini"
+    else
+        printf '[ombrex]\n%s\n%s\n' "${deciding[@]}" >"$scratch/sized.ini"
+    fi
+    local tail=0
+    [ "$1" -le 4096 ] && tail=$(printf '%s\n%s\n' "${deciding[@]}" | wc -c)
+    local pad=$(($1 - $(wc -c <"$scratch/sized.ini") - tail - 1))
+    printf '#%*s\n' "$((pad - 1))" "" | tr ' ' c >>"$scratch/sized.ini"
+    [ "$1" -le 4096 ] && printf '%s\n%s\n' "${deciding[@]}" >>"$scratch/sized.ini"
+    expect_eq "$(wc -c <"$scratch/sized.ini")" "$1" "size of the configuration"
+}
+for size in 100 382 383 384 385 3000 5000; do
+    for destination in none file; do
+        sized_config "$size" "$destination"
+        : >"$log"
+        preloaded "$scratch/sized.ini" /bin/sh -c '/bin/true; :'
+        expected=$([ "$destination" = file ] && echo 1 || echo 0)
+        expect_eq "$(wc -l <"$log")" "$expected" \
+            "destination = $destination in a file of $size bytes: records"
+    done
+done
+: >"$log"
+
 # The record is written by the process that executes: a program that was already running
 # when the configuration changed follows the new file at its next execution.
 write_config "$scratch/switch.ini" "destination = none" "file = $log"
