@@ -22,10 +22,6 @@ constexpr char clockName[] = "__kernel_clock_gettime";
 // Set once by the constructor, before any other code of the process runs.
 const ElfW(Ehdr) * vdso;
 
-// The clock, once looked up; `notFound` when the vDSO has none.
-uintptr_t clock;
-constexpr uintptr_t notFound = 1;
-
 // The constructor: the dynamic linker passes the program's arguments and its first
 // environment, which the auxiliary vector follows on the initial stack. When the environment
 // has been replaced (a library opened later by dlopen sees the current one), that is not
@@ -88,23 +84,13 @@ uintptr_t lookUp(const ElfW(Ehdr) * header, const char* name) {
     return 0;
 }
 
+// Looked up at each use rather than kept: a record is often the first and only one of a
+// forked child, whose first write to the library's data is a page fault (a copy of the page),
+// dearer than reading the vDSO's few symbols again.
 ClockFn vdsoClock() {
-    uintptr_t found = __atomic_load_n(&clock, __ATOMIC_ACQUIRE);
-    if (found == 0) {
-        // Pure reads of memory that is always there: two threads doing this at once store the
-        // same value.
-        found = vdso != nullptr ? lookUp(vdso, clockName) : 0;
-        if (found == 0) {
-            found = notFound;
-        }
-        __atomic_store_n(&clock, found, __ATOMIC_RELEASE);
-    }
-    return found == notFound ? nullptr : reinterpret_cast<ClockFn>(found);
+    const uintptr_t found = vdso != nullptr ? lookUp(vdso, clockName) : 0;
+    return found != 0 ? reinterpret_cast<ClockFn>(found) : nullptr;
 }
-
-} // namespace
-
-namespace {
 
 int readClock(clockid_t which, struct timespec* now) {
     if (const ClockFn fn = vdsoClock()) {

@@ -3,7 +3,7 @@
 // Importing the C library's clock_gettime would cost a symbol lookup at the start of every
 // process; the vDSO's own function is found instead from the auxiliary vector, which the
 // dynamic linker shows the library's constructor, and looked up in the vDSO's symbol table
-// the first time a record needs the time.
+// each time a record needs the time.
 #ifndef OMBREX_LIBOMBREX_VDSO_H
 #define OMBREX_LIBOMBREX_VDSO_H
 
