@@ -69,7 +69,7 @@ ombrex::ExecEvent pathEvent(const char* call, const char* path, char* const* arg
 
 // A call that searches PATH for the name.
 ombrex::ExecEvent searchEvent(const char* call, const char* file, char* const* argv) {
-    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, ombrex::Search::exec, false};
+    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, ombrex::Search::path, false};
 }
 
 int fail(int error) {
@@ -321,7 +321,7 @@ OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileAct
     }
     return spawnAndRecord(
         fn, pid, file, fileActions, attributes, argv, envp,
-        ombrex::ExecEvent{"posix_spawnp", file, argv, -1, atFdcwd, 0, ombrex::Search::spawn, true});
+        ombrex::ExecEvent{"posix_spawnp", file, argv, -1, atFdcwd, 0, ombrex::Search::path, true});
 }
 
 int ombrexOwnExecvp(const char*, char* const*)

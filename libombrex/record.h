@@ -18,8 +18,7 @@ inline constexpr size_t recordCapacity = 8000;
 // How the entry point finds the file it runs.
 enum class Search {
     none, // the path as given (resolved against dirfd)
-    exec, // execvp, execvpe, execlp: along PATH, and a file the kernel cannot run goes to /bin/sh
-    spawn // posix_spawnp: along PATH, without the fallback to /bin/sh
+    path, // execvp, execvpe, execlp, posix_spawnp: along PATH, by the C library's rules
 };
 
 // What the program asked for, as passed to the interposed call.
