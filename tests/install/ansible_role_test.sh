@@ -86,8 +86,10 @@ expect_equal "$(grep -v '^;' /etc/ombrex.ini)" "[ombrex]
 destination = file
 file = $records" "/etc/ombrex.ini"
 expect_equal "$(stat -c '%U %a' /etc/ombrex.ini)" "root 644" "owner and mode of /etc/ombrex.ini"
-# The check ran ombrexctl status in a new process, which the library recorded.
-grep -q 'file="/usr/sbin/ombrexctl" argc=2 arg0="/usr/sbin/ombrexctl" arg1="status"' "$records" ||
+# The check ran ombrexctl status in a new process (env searches for it), which the library
+# recorded.
+grep -q 'file="/usr/sbin/ombrexctl" path="/usr/sbin/ombrexctl" argc=2 arg0="/usr/sbin/ombrexctl" arg1="status"' \
+    "$records" ||
     fail "the library did not record the check: $(cat "$records")"
 
 run enable2 true "$options" || fail "second enable run failed: $(summary enable2)"
