@@ -56,7 +56,9 @@ char* const lsArguments[] = {const_cast<char*>("ls"), const_cast<char*>("-l"), n
 struct JsonValue {
     enum Kind { null, boolean, number, string, object } kind = null;
     std::string text; // the decoded string, or the number's digits, or "true"/"false"
-    std::vector<std::pair<std::string, JsonValue>> members;
+    // The members of an object, in order (two vectors: a pair may not hold an incomplete type).
+    std::vector<std::string> names;
+    std::vector<JsonValue> values;
 };
 
 class JsonReader {
@@ -107,7 +109,8 @@ class JsonReader {
                 if (!string(name) || at_ >= s_.size() || s_[at_++] != ':' || !value(member)) {
                     return fail("bad member");
                 }
-                out.members.emplace_back(name, member);
+                out.names.push_back(name);
+                out.values.push_back(member);
                 if (at_ < s_.size() && s_[at_] == ',') {
                     ++at_;
                     continue;
@@ -220,7 +223,9 @@ JsonValue parseObject(const std::string& line) {
 // The members of an object as NAME=VALUE texts in order, strings in quotes as decoded.
 std::vector<std::string> members(const JsonValue& object) {
     std::vector<std::string> out;
-    for (const auto& [name, value] : object.members) {
+    for (size_t i = 0; i < object.names.size(); ++i) {
+        const std::string& name = object.names[i];
+        const JsonValue& value = object.values[i];
         switch (value.kind) {
         case JsonValue::string:
             out.push_back(name + "=\"" + value.text + "\"");
@@ -532,14 +537,14 @@ TEST(Record, JsonCutForLengthIsOneObject) {
                     record.pop_back();
                 }
                 const JsonValue object = parseObject(record);
-                ASSERT_FALSE(object.members.empty());
-                EXPECT_EQ(object.members.back().first, "truncated");
-                EXPECT_EQ(object.members.back().second.text, "true");
+                ASSERT_FALSE(object.names.empty());
+                EXPECT_EQ(object.names.back(), "truncated");
+                EXPECT_EQ(object.values.back().text, "true");
                 EXPECT_TRUE(validUtf8(record));
                 // The part of the value that was kept decodes to a prefix of it.
-                for (const auto& [name, member] : object.members) {
-                    if (name == "arg1") {
-                        const std::string kept = unescape(member.text);
+                for (size_t i = 0; i < object.names.size(); ++i) {
+                    if (object.names[i] == "arg1") {
+                        const std::string kept = unescape(object.values[i].text);
                         EXPECT_EQ(value.compare(0, kept.size(), kept), 0) << shift;
                     }
                 }
@@ -593,8 +598,8 @@ TEST(Record, EveryValueDecodesToItsBytes) {
         EXPECT_TRUE(validUtf8(json));
         const JsonValue object = parseObject(json.substr(0, json.size() - 1));
         std::map<std::string, std::string> strings;
-        for (const auto& [name, member] : object.members) {
-            strings[name] = member.text;
+        for (size_t i = 0; i < object.names.size(); ++i) {
+            strings[object.names[i]] = object.values[i].text;
         }
         EXPECT_EQ(unescape(strings["arg0"]), value);
         EXPECT_EQ(unescape(strings["cwd"]), value);
