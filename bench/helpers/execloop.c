@@ -9,8 +9,9 @@
  * "ombrex-bench"), so that its record can be told apart.
  *
  * Phase 1 runs COUNT programs and writes "mid" when half of them have run, then
- * "phase1 WALL_US USER_US SYS_US FAILED": wall time and CPU time (this process and its
- * children) of the phase, and the number of programs that did not run. With MORE > 0 it then
+ * "phase1 WALL_US USER_US SYS_US FAILED FAULTS": wall time and CPU time (this process and its
+ * children) of the phase, the number of programs that did not run, and the page faults of
+ * this process and its children (minor faults: a page touched for the first time). With MORE > 0 it then
  * waits for one line on standard input and runs phase 2, MORE programs, reported the same way
  * as "phase2 ...". Every line is flushed at once, for the script that reads them.
  */
@@ -38,14 +39,15 @@ static long long microseconds(struct timeval t) {
     return (long long)t.tv_sec * 1000000 + t.tv_usec;
 }
 
-/* CPU time of this process and of its children that have been waited for. */
-static void cpuUs(long long* user, long long* sys) {
+/* CPU time and page faults of this process and of its children that have been waited for. */
+static void cpuUs(long long* user, long long* sys, long long* faults) {
     struct rusage self;
     struct rusage children;
     getrusage(RUSAGE_SELF, &self);
     getrusage(RUSAGE_CHILDREN, &children);
     *user = microseconds(self.ru_utime) + microseconds(children.ru_utime);
     *sys = microseconds(self.ru_stime) + microseconds(children.ru_stime);
+    *faults = self.ru_minflt + children.ru_minflt;
 }
 
 static int succeeded(pid_t pid) {
@@ -80,9 +82,9 @@ static int runOne(int spawn, char** argv) {
 static void runPhase(int phase, int spawn, long count, const char* tag) {
     char argument[128];
     char* argv[] = {"true", argument, NULL};
-    long long user0, sys0, user1, sys1;
+    long long user0, sys0, faults0, user1, sys1, faults1;
     long failed = 0;
-    cpuUs(&user0, &sys0);
+    cpuUs(&user0, &sys0, &faults0);
     const long long start = nowUs();
     for (long i = 0; i < count; ++i) {
         if (phase == 1 && i == count / 2) {
@@ -95,8 +97,9 @@ static void runPhase(int phase, int spawn, long count, const char* tag) {
         }
     }
     const long long wall = nowUs() - start;
-    cpuUs(&user1, &sys1);
-    printf("phase%d %lld %lld %lld %ld\n", phase, wall, user1 - user0, sys1 - sys0, failed);
+    cpuUs(&user1, &sys1, &faults1);
+    printf("phase%d %lld %lld %lld %ld %lld\n", phase, wall, user1 - user0, sys1 - sys0, failed,
+           faults1 - faults0);
     fflush(stdout);
 }
 
