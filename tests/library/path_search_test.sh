@@ -35,33 +35,34 @@ make_tree() {
 }
 
 # what | PATH (- for unset) | name | candidates | path= expected | result (none: no record)
+# @D1@, @D2@: the two directories; @W@: the working directory; @ABS@: @D2@/tool
 rows=(
-    "in the second directory|D1:D2|tool|d2/tool:script|D2/tool|"
-    "refused in the first, run from the second|D1:D2|tool|d1/tool:refused d2/tool:script|D2/tool|"
-    "a directory in the first|D1:D2|tool|d1/tool:directory d2/tool:script|D2/tool|"
-    "the first of two|D1:D2|tool|d1/tool:script d2/tool:script|D1/tool|"
-    "refused, and nothing after it|D1:D2|tool|d1/tool:refused|D1/tool|EACCES"
-    "the first refusal counts|D1:D2|tool|d1/tool:refused d2/tool:refused|D1/tool|EACCES"
-    "nowhere|D1:D2|tool||-|none"
-    "an empty directory is the working one|D1::D2|tool|work/tool:script d2/tool:script|W/tool|"
-    "an empty first directory|:D2|tool|work/tool:script d2/tool:script|W/tool|"
-    "an empty last directory|D1:|tool|work/tool:script|W/tool|"
-    "a relative directory|rel:D2|tool|work/rel/tool:script|W/rel/tool|"
-    "a name with a slash is not searched|D2|sub/tool|work/sub/tool:script d2/tool:script|W/sub/tool|"
-    "dot slash|D2|./tool|work/tool:script|W/tool|"
-    "an absolute name|D1|ABS|d2/tool:script|D2/tool|"
+    "in the second directory|@D1@:@D2@|tool|d2/tool:script|@D2@/tool|"
+    "refused in the first, run from the second|@D1@:@D2@|tool|d1/tool:refused d2/tool:script|@D2@/tool|"
+    "a directory in the first|@D1@:@D2@|tool|d1/tool:directory d2/tool:script|@D2@/tool|"
+    "the first of two|@D1@:@D2@|tool|d1/tool:script d2/tool:script|@D1@/tool|"
+    "refused, and nothing after it|@D1@:@D2@|tool|d1/tool:refused|@D1@/tool|EACCES"
+    "the first refusal counts|@D1@:@D2@|tool|d1/tool:refused d2/tool:refused|@D1@/tool|EACCES"
+    "nowhere|@D1@:@D2@|tool||-|none"
+    "an empty directory is the working one|@D1@::@D2@|tool|work/tool:script d2/tool:script|@W@/tool|"
+    "an empty first directory|:@D2@|tool|work/tool:script d2/tool:script|@W@/tool|"
+    "an empty last directory|@D1@:|tool|work/tool:script|@W@/tool|"
+    "a relative directory|rel:@D2@|tool|work/rel/tool:script|@W@/rel/tool|"
+    "a name with a slash is not searched|@D2@|sub/tool|work/sub/tool:script d2/tool:script|@W@/sub/tool|"
+    "dot slash|@D2@|./tool|work/tool:script|@W@/tool|"
+    "an absolute name|@D1@|@ABS@|d2/tool:script|@D2@/tool|"
     "without PATH, /bin:/usr/bin|-|true||/bin/true|"
 )
 entries=(execvp execvpe execlp posix_spawnp)
 
 for row in "${rows[@]}"; do
     IFS='|' read -r what path name candidates expected result <<<"$row"
-    path=${path//D1/$scratch/d1}
-    path=${path//D2/$scratch/d2}
-    expected=${expected//D1/$scratch/d1}
-    expected=${expected//D2/$scratch/d2}
-    expected=${expected//W/$work}
-    name=${name//ABS/$scratch/d2/tool}
+    path=${path//@D1@/$scratch/d1}
+    path=${path//@D2@/$scratch/d2}
+    expected=${expected//@D1@/$scratch/d1}
+    expected=${expected//@D2@/$scratch/d2}
+    expected=${expected//@W@/$work}
+    name=${name//@ABS@/$scratch/d2/tool}
     read -ra specs <<<"$candidates"
     for entry in "${entries[@]}"; do
         make_tree "${specs[@]}"
