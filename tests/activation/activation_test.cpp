@@ -1,9 +1,8 @@
 // enable, disable and status through the built binary, against scratch preload files and
 // scratch library files: exact output, exit status and the preload file's bytes afterwards.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <set>
 #include <string>

@@ -1,9 +1,8 @@
 // conf and version through the built binary, with stand-ins for the library that answer in
 // known ways. Each stand-in appends its calls to a trace file, so the order of the calls and
 // the arguments the tool passes are checked as well as the output.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "tests/support/run.h"

@@ -1,8 +1,7 @@
 // The status action's checks of its own process, with a stand-in library preloaded through
 // LD_PRELOAD: the dynamic linker, not the test, decides what is loaded where.
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 
 #include "tests/support/run.h"

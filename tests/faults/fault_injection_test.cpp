@@ -146,9 +146,9 @@ TEST(Faults, ReadOnlyMountFailsWithTheWritersErrorAndChangesNothing) {
         }
         ASSERT_EQ(mount(world.etc.c_str(), world.etc.c_str(), nullptr, MS_BIND, nullptr), 0);
         MountGuard guard(world.etc);
-        ASSERT_EQ(mount(nullptr, world.etc.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                        nullptr),
-                  0);
+        ASSERT_EQ(
+            mount(nullptr, world.etc.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr),
+            0);
         std::set<std::string> entriesBefore = entriesOf(world.etc);
 
         RunResult result = world.run(c.action);
@@ -232,8 +232,8 @@ TEST(Faults, KilledEnableLeavesOldOrNewContent) {
         total += Clock::now() - start;
         ASSERT_EQ(readFile(world.preload), next);
     }
-    auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(total).count() /
-                     calibrationRuns;
+    auto runMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(total).count() / calibrationRuns;
 
     unsigned seed = std::random_device{}();
     RecordProperty("seed", std::to_string(seed));
@@ -315,17 +315,17 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
          overrideWarnings(directory, world.library, 1) + kReadFailed},
         // The dynamic linker cannot preload a directory; listed, it would make every program
         // start with an error.
-        {"library path is a directory: enable", "enable", world.preload, directory,
-         preloadContent, diag("libombrex.so path", directory),
+        {"library path is a directory: enable", "enable", world.preload, directory, preloadContent,
+         diag("libombrex.so path", directory),
          overrideWarnings(world.preload, directory, 0) + "[ERROR] File is not a regular file\n"},
-        {"library path is a directory: conf", "conf", world.preload, directory, preloadContent,
-         "", overrideWarnings(world.preload, directory, 0) + linkerError},
+        {"library path is a directory: conf", "conf", world.preload, directory, preloadContent, "",
+         overrideWarnings(world.preload, directory, 0) + linkerError},
         {"library path is a directory: version", "version", world.preload, directory,
          preloadContent, "", overrideWarnings(world.preload, directory, 0) + linkerError},
         // A path holding an LF is not one line of the file: enable refuses it, and disable
         // never takes the lines it spans for its entry.
-        {"library path holds an LF: enable", "enable", world.preload, withNewline,
-         preloadContent, diag("libombrex.so path", withNewline),
+        {"library path holds an LF: enable", "enable", world.preload, withNewline, preloadContent,
+         diag("libombrex.so path", withNewline),
          overrideWarnings(world.preload, withNewline, 0) +
              "[ERROR] The libombrex.so path must not contain a line feed.\n"},
         {"library path holds an LF: disable", "disable", world.preload, withNewline,
@@ -340,8 +340,8 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
         RunResult result = runTool({c.action}, withOverrides(c.preload, c.library));
         EXPECT_EQ(result.out, c.out) << c.name;
         EXPECT_EQ(result.err, c.err) << c.name;
-        bool success = std::string(c.name).find("disable") != std::string::npos &&
-                       c.library == withNewline;
+        bool success =
+            std::string(c.name).find("disable") != std::string::npos && c.library == withNewline;
         EXPECT_EQ(result.status, success ? 0 : 127) << c.name;
         if (c.preload == world.preload) {
             EXPECT_EQ(readFile(world.preload), c.content) << c.name;

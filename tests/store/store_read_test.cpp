@@ -1,8 +1,7 @@
 // Reading the preload file, and the locations' override warnings, through the built binary.
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,11 +1,10 @@
 // Replacing the preload file, through the built binary: what the file holds afterwards, who
 // owns it, and what a failed write leaves behind.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
