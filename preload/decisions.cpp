@@ -100,7 +100,7 @@ EnablePlan ombrex_cli_planEnable(const char* content, const char* libraryPath) {
         return {EnableOutcome::AlreadyEnabled, nullptr};
     }
     // Enable applies no duplicate rule: any other uncommented mention is another instance.
-    if (ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME) != nullptr) {
+    if (ombrex_cli_findUncommentedLine(content, libraryFileName) != nullptr) {
         return {EnableOutcome::AnotherInstance, nullptr};
     }
     size_t contentLength = std::strlen(content);
@@ -144,12 +144,12 @@ DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath)
     } else {
         cutEntriesFromLine(next, content, lineStart, libraryPath);
     }
-    bool remains = ombrex_cli_findUncommentedLine(next, OMBREX_LIBRARY_FILE_NAME) != nullptr;
+    bool remains = ombrex_cli_findUncommentedLine(next, libraryFileName) != nullptr;
     return {DisableOutcome::Write, next, remains};
 }
 
 PreloadVerdict ombrex_cli_judgePreloadContent(const char* content, const char* libraryPath) {
-    const char* first = ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME);
+    const char* first = ombrex_cli_findUncommentedLine(content, libraryFileName);
     if (first == nullptr) {
         return PreloadVerdict::NotEnabled;
     }

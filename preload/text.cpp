@@ -91,27 +91,27 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
 }
 
 bool ombrex_cli_hasDuplicateReference(const char* text) {
-    const char* first = ombrex_cli_findUncommentedLine(text, OMBREX_LIBRARY_FILE_NAME);
+    const char* first = ombrex_cli_findUncommentedLine(text, libraryFileName);
     return first != nullptr && ombrex_cli_hasReferenceAfter(first);
 }
 
 bool ombrex_cli_hasReferenceAfter(const char* firstLine) {
     // The search goes on at the LF that ends the first line, or at the end of the text.
     const char* rest = firstLine + ombrex_cli_lineLength(firstLine);
-    return ombrex_cli_findUncommentedLine(rest, OMBREX_LIBRARY_FILE_NAME) != nullptr;
+    return ombrex_cli_findUncommentedLine(rest, libraryFileName) != nullptr;
 }
 
 namespace {
 
 // The separators between two entries on one line; LF also separates, but ends the line.
-constexpr const char kLineSeparators[] = " \t:";
+constexpr const char lineSeparators[] = " \t:";
 // What ends an entry: a separator, a comment, or the end of the text.
-constexpr const char kEntryEnds[] = " \t\n:#";
+constexpr const char entryEnds[] = " \t\n:#";
 
 } // namespace
 
 const char* ombrex_cli_nextLoaderEntry(const char* at) {
-    return at + std::strspn(at, kLineSeparators);
+    return at + std::strspn(at, lineSeparators);
 }
 
 bool ombrex_cli_isLoaderEntryStart(const char* at) {
@@ -119,11 +119,11 @@ bool ombrex_cli_isLoaderEntryStart(const char* at) {
 }
 
 size_t ombrex_cli_loaderEntryLength(const char* entry) {
-    return std::strcspn(entry, kEntryEnds);
+    return std::strcspn(entry, entryEnds);
 }
 
 bool ombrex_cli_isLoaderEntryPath(const char* path) {
-    return *path != '\0' && path[std::strcspn(path, kEntryEnds)] == '\0';
+    return *path != '\0' && path[std::strcspn(path, entryEnds)] == '\0';
 }
 
 const char* ombrex_cli_findLoaderEntry(const char* text, const char* path) {

@@ -15,7 +15,7 @@ int ombrex_cli_action_disable() {
     DisablePlan plan = ombrex_cli_planDisable(content.text, libraryPath);
     switch (plan.outcome) {
     case DisableOutcome::Duplicate:
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printDiagValue("Search string", libraryFileName);
         ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
         ombrex_cli_fatal("Duplicate libombrex.so entry encountered");
     case DisableOutcome::AlreadyAbsent:
@@ -37,7 +37,7 @@ int ombrex_cli_action_disable() {
         "Existing processes may still have Ombrex enabled until they are restarted.");
     if (plan.referenceRemains) {
         ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printDiagValue("Search string", libraryFileName);
         ombrex_cli_printWarning("Another Ombrex instance found in ld.so.preload file.");
     }
     std::free(content.text);

@@ -73,7 +73,7 @@ int ombrex_cli_action_enable() {
         return 0;
     case EnableOutcome::AnotherInstance:
         ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printDiagValue("Search string", libraryFileName);
         ombrex_cli_fatal("Another Ombrex instance encountered.");
     case EnableOutcome::NoMemory:
         ombrex_cli_failNewContentAllocation();

@@ -85,8 +85,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
     RunResult result;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
+    int openPipes = 2;
+    while (openPipes > 0) {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -104,7 +104,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
             } else if (got == 0 || errno != EINTR) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open;
+                --openPipes;
             }
         }
     }
