@@ -16,9 +16,9 @@ const char* findEntryLine(const char* content, const char* libraryPath) {
 }
 
 // Where disable finds the library: wherever the loader reads it as an entry. A path that the
-// loader cannot read as one entry (a blank, a TAB, ':' or '#' in it) can only have been listed
-// as a line of its own, which enable no longer writes; that line is still found, so that it
-// can be taken out again.
+// loader cannot read as one entry (a blank, a TAB, ':' or '#' in it) can stand in the file only
+// as a line of its own, which enable refuses to write but a hand may have; that line is still
+// found, so that it can be taken out.
 const char* findDisableEntry(const char* content, const char* libraryPath) {
     return ombrex_cli_isLoaderEntryPath(libraryPath)
                ? ombrex_cli_findLoaderEntry(content, libraryPath)
@@ -123,7 +123,7 @@ EnablePlan ombrex_cli_planEnable(const char* content, const char* libraryPath) {
 }
 
 DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath) {
-    // Disable never chooses between competing references; this runs before the entry search.
+    // Disable never chooses between competing references, not even when one is the entry.
     if (ombrex_cli_hasDuplicateReference(content)) {
         return {DisableOutcome::Duplicate, nullptr, false};
     }
@@ -153,11 +153,11 @@ PreloadVerdict ombrex_cli_judgePreloadContent(const char* content, const char* l
     if (first == nullptr) {
         return PreloadVerdict::NotEnabled;
     }
-    // Go on from the line already found rather than search the content again.
     if (ombrex_cli_hasReferenceAfter(first)) {
         return PreloadVerdict::Multiple;
     }
-    // The entry is looked for in the whole content, not only on the line found above.
+    // In the whole content: a library path without the file name in it has its entry on
+    // another line than the reference found above.
     return findEntryLine(content, libraryPath) != nullptr ? PreloadVerdict::Enabled
                                                           : PreloadVerdict::ForeignEntry;
 }
