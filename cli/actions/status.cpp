@@ -7,6 +7,7 @@
 #include <link.h>
 
 #include "cli/actions/actions.h"
+#include "cli/actions/shared.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
 #include "preload/exposure.h"
@@ -28,8 +29,7 @@ void reportPreloadFile(const char* libraryPath) {
     PreloadVerdict verdict = ombrex_cli_judgePreloadContent(content.text, libraryPath);
     switch (verdict) {
     case PreloadVerdict::Multiple:
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", libraryFileName);
+        ombrex_cli_printReferenceDiagnostics();
         ombrex_cli_fatal("Multiple Ombrex references found, aborting.");
     case PreloadVerdict::NotEnabled:
         ombrex_cli_printLine("/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.");
