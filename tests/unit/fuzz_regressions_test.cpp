@@ -1,17 +1,13 @@
 // Inputs the fuzz targets found, kept as regular tests.
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "preload/decisions.h"
+#include "tests/unit/heap_text.h"
 
 namespace {
 
-std::string takeText(char* text) {
-    std::string copy = text != nullptr ? text : "<null>";
-    std::free(text);
-    return copy;
-}
+using ombrex::test::takeText;
 
 // A library path holding an LF would span two lines of the file: cutting "its" line would take
 // out only the first and leave the rest ("/g/tplooger.s.") behind as an entry of its own. No
