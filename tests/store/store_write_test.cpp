@@ -242,8 +242,8 @@ TEST(StoreWrite, ReplacedFileKeepsOwnerModeAndAttributes) {
     ToolFiles files;
     writeFile(files.preload, otherEntry, 0644);
     setOwner(files.preload, 1234, 5678, 0640);
-    const char kAttribute[] = "user.ombrex-test";
-    bool attributesSupported = setxattr(files.preload.c_str(), kAttribute, "kept", 4, 0) == 0;
+    const char attribute[] = "user.ombrex-test";
+    bool attributesSupported = setxattr(files.preload.c_str(), attribute, "kept", 4, 0) == 0;
     if (!attributesSupported) {
         ASSERT_TRUE(errno == ENOTSUP || errno == EOPNOTSUPP) << std::strerror(errno);
     }
@@ -259,7 +259,7 @@ TEST(StoreWrite, ReplacedFileKeepsOwnerModeAndAttributes) {
     EXPECT_EQ(info.mode, 0640u);
     if (attributesSupported) {
         char value[16] = {};
-        EXPECT_EQ(getxattr(files.preload.c_str(), kAttribute, value, sizeof value), 4);
+        EXPECT_EQ(getxattr(files.preload.c_str(), attribute, value, sizeof value), 4);
         EXPECT_STREQ(value, "kept");
     }
     EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{});
