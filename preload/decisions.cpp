@@ -17,7 +17,7 @@ const char* findEntryLine(const char* content, const char* libraryPath) {
 
 // Where disable finds the library: wherever the loader reads it as an entry. A path that the
 // loader cannot read as one entry (a blank, a TAB, ':' or '#' in it) can stand in the file only
-// as a line of its own, which enable refuses to write but a hand may have; that line is still
+// as a line of its own, written by hand since enable refuses such a path; that line is still
 // found, so that it can be taken out.
 const char* findDisableEntry(const char* content, const char* libraryPath) {
     return ombrex_cli_isLoaderEntryPath(libraryPath)

@@ -259,8 +259,8 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
         // enable and status need the library file; disable removes its entry all the same.
         {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
          disableRemoves("/opt/a.so\n"), noLibrary()},
-        // Listed as a line of its own, as a hand may have written it: enable refuses such a
-        // path, and disable still takes that line out.
+        // Listed by hand as a line of its own: enable refuses such a path, and disable still
+        // takes that line out.
         {"a path with a blank on a line of its own", Library::Spaced, "/opt/a.so\n{L}\n",
          enableRefusesBlanks(), disableRemoves("/opt/a.so\n"), statusEnabled()},
         {"a path with a blank after another library", Library::Spaced, "/opt/a.so {L}\n",

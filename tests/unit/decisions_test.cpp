@@ -129,7 +129,7 @@ TEST(PlanDisable, TakesOnlyTheEntryOutOfASharedLine) {
 }
 
 // The loader cannot read a path holding a blank, ':' or '#' as one entry; a line of its own
-// holding it, which enable refuses to write but a hand may have, is still taken out whole.
+// holding it, written by hand since enable refuses such a path, is still taken out whole.
 TEST(PlanDisable, PathsTheLoaderSplitsAreFoundAsLinesOfTheirOwn) {
     const struct {
         const char* path;
