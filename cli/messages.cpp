@@ -54,16 +54,16 @@ void ombrex_cli_printErrorValue(const char* label, const char* value) {
 // exit(), not _exit(): buffered standard output must still reach its reader.
 void ombrex_cli_fatal(const char* message) {
     ombrex_cli_printError(message);
-    std::exit(OMBREX_EXIT_FATAL);
+    std::exit(fatalExitStatus);
 }
 
 void ombrex_cli_fatalValue(const char* label, const char* value) {
     ombrex_cli_printErrorValue(label, value);
-    std::exit(OMBREX_EXIT_FATAL);
+    std::exit(fatalExitStatus);
 }
 
 void ombrex_cli_fatalValueFree(const char* label, char* value) {
     ombrex_cli_printErrorValue(label, value);
     std::free(value);
-    std::exit(OMBREX_EXIT_FATAL);
+    std::exit(fatalExitStatus);
 }

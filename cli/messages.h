@@ -24,6 +24,6 @@ void ombrex_cli_printErrorValue(const char* label, const char* value);
 [[noreturn]] void ombrex_cli_fatalValueFree(const char* label, char* value);
 
 // Exit status of every fatal error.
-inline constexpr int OMBREX_EXIT_FATAL = 127;
+inline constexpr int fatalExitStatus = 127;
 
 #endif

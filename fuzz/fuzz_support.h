@@ -9,8 +9,8 @@
 
 namespace fuzzing {
 
-inline constexpr const char kFileName[] = "libombrex.so";
-inline constexpr const char kBuiltInPath[] = "/usr/local/lib/libombrex.so";
+inline constexpr const char libraryFileName[] = "libombrex.so";
+inline constexpr const char builtInLibraryPath[] = "/usr/local/lib/libombrex.so";
 
 // A NUL-terminated heap copy in a block of exactly length + 1 bytes; the caller frees it.
 inline char* exactCopy(const void* bytes, size_t length) {

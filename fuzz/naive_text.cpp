@@ -5,11 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace naive {
+#include "fuzz/fuzz_support.h"
 
-namespace {
-constexpr const char kFileName[] = "libombrex.so";
-} // namespace
+namespace naive {
 
 int32_t lineLength(const char* text) {
     int32_t length = 0;
@@ -74,11 +72,11 @@ const char* findUncommentedLine(const char* text, const char* needle) {
 }
 
 bool hasDuplicateReference(const char* text) {
-    const char* first = findUncommentedLine(text, kFileName);
+    const char* first = findUncommentedLine(text, fuzzing::libraryFileName);
     if (first == nullptr) {
         return false;
     }
-    return findUncommentedLine(first + lineLength(first), kFileName) != nullptr;
+    return findUncommentedLine(first + lineLength(first), fuzzing::libraryFileName) != nullptr;
 }
 
 std::vector<LoaderEntry> loaderEntries(const char* text) {

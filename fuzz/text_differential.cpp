@@ -18,10 +18,10 @@
 
 namespace {
 
+using fuzzing::builtInLibraryPath;
 using fuzzing::check;
 using fuzzing::exactCopy;
-using fuzzing::kBuiltInPath;
-using fuzzing::kFileName;
+using fuzzing::libraryFileName;
 
 void compareSearches(const char* text, const char* needle) {
     check(ombrex_cli_findEntry(text, needle) == naive::findEntry(text, needle));
@@ -33,18 +33,18 @@ void compareSearches(const char* text, const char* needle) {
 // that the literal reading finds, at the same places.
 void compareLoaderEntries(const char* text) {
     std::vector<naive::LoaderEntry> expected = naive::loaderEntries(text);
-    size_t index = 0;
+    size_t seen = 0;
     const char* at = text;
     for (;;) {
         at = ombrex_cli_nextLoaderEntry(at);
         if (ombrex_cli_isLoaderEntryStart(at)) {
             size_t length = ombrex_cli_loaderEntryLength(at);
-            check(index < expected.size() &&
-                  expected[index].offset == static_cast<size_t>(at - text) &&
-                  expected[index].bytes == std::string(at, length));
-            check(ombrex_cli_findLoaderEntry(text, expected[index].bytes.c_str()) ==
-                  naive::findLoaderEntry(text, expected[index].bytes.c_str()));
-            ++index;
+            check(seen < expected.size() &&
+                  expected[seen].offset == static_cast<size_t>(at - text) &&
+                  expected[seen].bytes == std::string(at, length));
+            check(ombrex_cli_findLoaderEntry(text, expected[seen].bytes.c_str()) ==
+                  naive::findLoaderEntry(text, expected[seen].bytes.c_str()));
+            ++seen;
             at += length;
             continue;
         }
@@ -54,7 +54,7 @@ void compareLoaderEntries(const char* text) {
         }
         at = lineEnd + 1;
     }
-    check(index == expected.size());
+    check(seen == expected.size());
 }
 
 void compareLine(const char* text) {
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         needle = exactCopy(data, static_cast<size_t>(split - data));
         textStart = split + 1;
     } else {
-        needle = exactCopy(reinterpret_cast<const uint8_t*>(kFileName), sizeof kFileName - 1);
+        needle = exactCopy(reinterpret_cast<const uint8_t*>(libraryFileName),
+                           sizeof libraryFileName - 1);
         textStart = data;
     }
     size_t rest = size - static_cast<size_t>(textStart - data);
@@ -87,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         exactCopy(textStart, textEnd != nullptr ? static_cast<size_t>(textEnd - textStart) : rest);
 
     compareSearches(text, needle);
-    compareSearches(text, kFileName);
-    compareSearches(text, kBuiltInPath);
+    compareSearches(text, libraryFileName);
+    compareSearches(text, builtInLibraryPath);
     check(ombrex_cli_hasDuplicateReference(text) == naive::hasDuplicateReference(text));
     compareLoaderEntries(text);
 
@@ -97,8 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* lf = std::strchr(text, '\n'); lf != nullptr; lf = std::strchr(lf + 1, '\n')) {
         compareLine(lf);
         compareLine(lf + 1);
-        check(ombrex_cli_findUncommentedLine(lf, kFileName) ==
-              naive::findUncommentedLine(lf, kFileName));
+        check(ombrex_cli_findUncommentedLine(lf, libraryFileName) ==
+              naive::findUncommentedLine(lf, libraryFileName));
     }
 
     std::free(text);

@@ -29,10 +29,10 @@
 
 namespace {
 
+using fuzzing::builtInLibraryPath;
 using fuzzing::check;
 using fuzzing::exactCopy;
-using fuzzing::kBuiltInPath;
-using fuzzing::kFileName;
+using fuzzing::libraryFileName;
 
 // The text with a final LF added when it is not empty and lacks one.
 std::string terminated(const std::string& text) {
@@ -47,7 +47,7 @@ std::string checkEnable(const std::string& old, const char* path, bool& written)
     std::string result;
     if (naive::findEntry(content, path) != nullptr) {
         check(plan.outcome == EnableOutcome::AlreadyEnabled && plan.newContent == nullptr);
-    } else if (naive::findUncommentedLine(content, kFileName) != nullptr) {
+    } else if (naive::findUncommentedLine(content, libraryFileName) != nullptr) {
         check(plan.outcome == EnableOutcome::AnotherInstance && plan.newContent == nullptr);
     } else if (std::strchr(path, '\n') != nullptr || *path == '\0') {
         // Not one entry line: the enable action refuses such a path before it plans, so
@@ -166,7 +166,7 @@ std::string checkDisable(const std::string& old, const char* path, bool& written
             check(after == entriesApartFrom(old, path, start));
         }
         check(plan.referenceRemains ==
-              (naive::findUncommentedLine(plan.newContent, kFileName) != nullptr));
+              (naive::findUncommentedLine(plan.newContent, libraryFileName) != nullptr));
         written = true;
     }
     std::free(plan.newContent);
@@ -178,7 +178,7 @@ void checkVerdict(const std::string& old, const char* path) {
     char* content = exactCopy(old.data(), old.size());
     PreloadVerdict verdict = ombrex_cli_judgePreloadContent(content, path);
     PreloadVerdict expected;
-    if (naive::findUncommentedLine(content, kFileName) == nullptr) {
+    if (naive::findUncommentedLine(content, libraryFileName) == nullptr) {
         expected = PreloadVerdict::NotEnabled;
     } else if (naive::hasDuplicateReference(content)) {
         expected = PreloadVerdict::Multiple;
@@ -196,7 +196,7 @@ void checkVerdict(const std::string& old, const char* path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data);
     const char* split = static_cast<const char*>(std::memchr(bytes, 0, size));
-    std::string pathText = split != nullptr ? std::string(bytes, split) : kBuiltInPath;
+    std::string pathText = split != nullptr ? std::string(bytes, split) : builtInLibraryPath;
     const char* contentStart = split != nullptr ? split + 1 : bytes;
     size_t rest = size - static_cast<size_t>(contentStart - bytes);
     const char* contentEnd = static_cast<const char*>(std::memchr(contentStart, 0, rest));
@@ -211,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (enabled) {
         std::string afterDisable = checkDisable(afterEnable, path, disabled);
-        if (old.find(kFileName) == std::string::npos &&
+        if (old.find(libraryFileName) == std::string::npos &&
             naive::findLoaderEntry(old.c_str(), path) == nullptr) {
             check(disabled && afterDisable == terminated(old));
         }

@@ -16,9 +16,9 @@ const char* findEntryLine(const char* content, const char* libraryPath) {
 }
 
 // Where disable finds the library: wherever the loader reads it as an entry. A path that the
-// loader cannot read as one entry (a blank, a TAB, ':' or '#' in it) can only have been listed
-// as a line of its own, which enable no longer writes; that line is still found, so that it
-// can be taken out again.
+// loader cannot read as one entry (a blank, a TAB, ':' or '#' in it) can stand in the file only
+// as a line of its own, written by hand since enable refuses such a path; that line is still
+// found, so that it can be taken out.
 const char* findDisableEntry(const char* content, const char* libraryPath) {
     return ombrex_cli_isLoaderEntryPath(libraryPath)
                ? ombrex_cli_findLoaderEntry(content, libraryPath)
@@ -100,7 +100,7 @@ EnablePlan ombrex_cli_planEnable(const char* content, const char* libraryPath) {
         return {EnableOutcome::AlreadyEnabled, nullptr};
     }
     // Enable applies no duplicate rule: any other uncommented mention is another instance.
-    if (ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME) != nullptr) {
+    if (ombrex_cli_findUncommentedLine(content, libraryFileName) != nullptr) {
         return {EnableOutcome::AnotherInstance, nullptr};
     }
     size_t contentLength = std::strlen(content);
@@ -123,7 +123,7 @@ EnablePlan ombrex_cli_planEnable(const char* content, const char* libraryPath) {
 }
 
 DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath) {
-    // Disable never chooses between competing references; this runs before the entry search.
+    // Disable never chooses between competing references, not even when one is the entry.
     if (ombrex_cli_hasDuplicateReference(content)) {
         return {DisableOutcome::Duplicate, nullptr, false};
     }
@@ -144,20 +144,20 @@ DisablePlan ombrex_cli_planDisable(const char* content, const char* libraryPath)
     } else {
         cutEntriesFromLine(next, content, lineStart, libraryPath);
     }
-    bool remains = ombrex_cli_findUncommentedLine(next, OMBREX_LIBRARY_FILE_NAME) != nullptr;
+    bool remains = ombrex_cli_findUncommentedLine(next, libraryFileName) != nullptr;
     return {DisableOutcome::Write, next, remains};
 }
 
 PreloadVerdict ombrex_cli_judgePreloadContent(const char* content, const char* libraryPath) {
-    const char* first = ombrex_cli_findUncommentedLine(content, OMBREX_LIBRARY_FILE_NAME);
+    const char* first = ombrex_cli_findUncommentedLine(content, libraryFileName);
     if (first == nullptr) {
         return PreloadVerdict::NotEnabled;
     }
-    // Go on from the line already found rather than search the content again.
     if (ombrex_cli_hasReferenceAfter(first)) {
         return PreloadVerdict::Multiple;
     }
-    // The entry is looked for in the whole content, not only on the line found above.
+    // In the whole content: a library path without the file name in it has its entry on
+    // another line than the reference found above.
     return findEntryLine(content, libraryPath) != nullptr ? PreloadVerdict::Enabled
                                                           : PreloadVerdict::ForeignEntry;
 }

@@ -11,7 +11,7 @@
 namespace {
 
 // As many symbolic links as the kernel follows on one path.
-constexpr int kMaxLinks = 40;
+constexpr int maxLinks = 40;
 
 // The directories in which the walk looked a name up, in that order: NUL-terminated texts one
 // after the other in a growing heap block.
@@ -83,6 +83,70 @@ bool replaceLink(char (&pending)[2 * PATH_MAX], const char* rest, const char* ta
     return true;
 }
 
+// Where a walk stands: the directory reached so far, and what is left to resolve, which
+// starts at rest inside pending.
+struct WalkState {
+    char current[PATH_MAX] = "/";
+    char pending[2 * PATH_MAX];
+    const char* rest = pending;
+    int links = 0;
+};
+
+// Puts path into pending, made absolute from the working directory. False when it does not
+// fit.
+bool startWalk(WalkState& state, const char* path) {
+    size_t offset = 0;
+    if (path[0] != '/') {
+        if (getcwd(state.pending, PATH_MAX) == nullptr) {
+            return false;
+        }
+        offset = std::strlen(state.pending);
+        state.pending[offset++] = '/';
+    }
+    if (offset + std::strlen(path) + 1 > sizeof state.pending) {
+        return false;
+    }
+    std::strcpy(state.pending + offset, path);
+    return true;
+}
+
+// Goes on from the link's target instead of the link. False where the walk ends.
+bool followLink(WalkState& state, const char* link) {
+    char target[PATH_MAX];
+    ssize_t got = readlink(link, target, sizeof target - 1);
+    if (++state.links > maxLinks || got <= 0) {
+        return false;
+    }
+    target[got] = '\0';
+    if (!replaceLink(state.pending, state.rest, target)) {
+        return false;
+    }
+    state.rest = state.pending;
+    if (target[0] == '/') {
+        std::strcpy(state.current, "/");
+    }
+    return true;
+}
+
+// Looks the name up in the current directory, noting that directory, and moves on to what
+// the name leads to. False where the walk ends.
+bool lookUp(WalkState& state, const char* name, size_t length, Lookups& lookups) {
+    char candidate[PATH_MAX];
+    struct stat info {};
+    if (!lookups.add(state.current) || !join(candidate, state.current, name, length) ||
+        lstat(candidate, &info) != 0) {
+        return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return followLink(state, candidate);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    std::strcpy(state.current, candidate);
+    return true;
+}
+
 // Resolves path the way the kernel does when the loader opens it, following every symbolic
 // link, and notes each directory in which a name is looked up: whoever can change one of them
 // can put another file, or another link, in the library's place. That covers the directories
@@ -90,64 +154,28 @@ bool replaceLink(char (&pending)[2 * PATH_MAX], const char* rest, const char* ta
 // its resolved form shows alone. A relative path is resolved from the working directory and
 // the directories above it. The walk ends where a name cannot be examined.
 void walk(const char* path, Lookups& lookups) {
-    char current[PATH_MAX] = "/";
-    char pending[2 * PATH_MAX];
-    size_t offset = 0;
-    if (path[0] != '/') {
-        if (getcwd(pending, PATH_MAX) == nullptr) {
-            return;
-        }
-        offset = std::strlen(pending);
-        pending[offset++] = '/';
-    }
-    if (offset + std::strlen(path) + 1 > sizeof pending) {
+    WalkState state;
+    if (!startWalk(state, path)) {
         return;
     }
-    std::strcpy(pending + offset, path);
-
-    int links = 0;
-    const char* rest = pending;
     for (;;) {
-        rest += std::strspn(rest, "/");
-        if (*rest == '\0') {
+        state.rest += std::strspn(state.rest, "/");
+        if (*state.rest == '\0') {
             return;
         }
-        const char* name = rest;
-        size_t length = std::strcspn(rest, "/");
-        rest += length;
+        const char* name = state.rest;
+        size_t length = std::strcspn(state.rest, "/");
+        state.rest += length;
         if (length == 1 && name[0] == '.') {
             continue;
         }
         if (length == 2 && name[0] == '.' && name[1] == '.') {
-            toParent(current);
+            toParent(state.current);
             continue;
         }
-        char candidate[PATH_MAX];
-        struct stat info {};
-        if (!lookups.add(current) || !join(candidate, current, name, length) ||
-            lstat(candidate, &info) != 0) {
+        if (!lookUp(state, name, length, lookups)) {
             return;
         }
-        if (S_ISLNK(info.st_mode)) {
-            char target[PATH_MAX];
-            ssize_t got = readlink(candidate, target, sizeof target - 1);
-            if (++links > kMaxLinks || got <= 0) {
-                return;
-            }
-            target[got] = '\0';
-            if (!replaceLink(pending, rest, target)) {
-                return;
-            }
-            rest = pending;
-            if (target[0] == '/') {
-                std::strcpy(current, "/");
-            }
-            continue;
-        }
-        if (!S_ISDIR(info.st_mode)) {
-            return;
-        }
-        std::strcpy(current, candidate);
     }
 }
 

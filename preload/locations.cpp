@@ -26,12 +26,12 @@ const char* resolve(const char* variable, const char* builtIn, const char* warni
 } // namespace
 
 const char* ombrex_cli_getLdSoPreloadPath() {
-    return resolve(OMBREX_LD_SO_PRELOAD_OVERRIDE, OMBREX_LD_SO_PRELOAD_PATH,
+    return resolve(ldSoPreloadOverrideVariable, builtInLdSoPreloadPath,
                    "Using non-standard path to ld.so.preload");
 }
 
 const char* ombrex_cli_getLibOmbrexSoPath() {
-    return resolve(OMBREX_LIBOMBREX_SO_OVERRIDE, OMBREX_DEFAULT_LIBRARY_PATH,
+    return resolve(libOmbrexSoOverrideVariable, OMBREX_DEFAULT_LIBRARY_PATH,
                    "Using non-default path to libombrex.so");
 }
 

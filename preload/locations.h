@@ -3,11 +3,11 @@
 #ifndef OMBREX_PRELOAD_LOCATIONS_H
 #define OMBREX_PRELOAD_LOCATIONS_H
 
-inline constexpr const char OMBREX_LD_SO_PRELOAD_PATH[] = "/etc/ld.so.preload";
-inline constexpr const char OMBREX_LD_SO_PRELOAD_OVERRIDE[] = "OMBREX_TEST_LD_SO_PRELOAD_PATH";
-inline constexpr const char OMBREX_LIBOMBREX_SO_OVERRIDE[] = "OMBREX_TEST_LIBOMBREX_SO_PATH";
+inline constexpr const char builtInLdSoPreloadPath[] = "/etc/ld.so.preload";
+inline constexpr const char ldSoPreloadOverrideVariable[] = "OMBREX_TEST_LD_SO_PRELOAD_PATH";
+inline constexpr const char libOmbrexSoOverrideVariable[] = "OMBREX_TEST_LIBOMBREX_SO_PATH";
 // The file name that every reference search in preload content looks for.
-inline constexpr const char OMBREX_LIBRARY_FILE_NAME[] = "libombrex.so";
+inline constexpr const char libraryFileName[] = "libombrex.so";
 
 // The returned paths are constants or environment storage: never release them.
 const char* ombrex_cli_getLdSoPreloadPath();

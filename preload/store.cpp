@@ -74,6 +74,53 @@ void printPathAndErrno(const char* path, int savedErrno) {
     ombrex_cli_fatal("Unable to malloc() for reading the file content.");
 }
 
+[[noreturn]] void failReading(const char* path, int savedErrno) {
+    printPathAndErrno(path, savedErrno);
+    ombrex_cli_fatal("Unable to read ld.so.preload file.");
+}
+
+[[noreturn]] void failSizeQuery(const char* path, const char* call, int savedErrno) {
+    ombrex_cli_printDiagValue("ld.so.preload path", path);
+    ombrex_cli_printDiagValue("function called", call);
+    ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
+    ombrex_cli_fatal("Unable to determine the size of the ld.so.preload file.");
+}
+
+// A missing preload file is an empty list.
+PreloadContent emptyContent(const char* path) {
+    char* empty = static_cast<char*>(std::malloc(1));
+    if (empty == nullptr) {
+        failAllocation(path);
+    }
+    empty[0] = '\0';
+    ldSoPreloadPathInUse = path;
+    return {empty, 0};
+}
+
+// The size of the open file, from its end offset.
+size_t sizeOf(FILE* fh, const char* path) {
+    // A directory opens for reading, and its end offset can be any number: say what it is
+    // rather than misjudge its size.
+    struct stat info {};
+    if (fstat(fileno(fh), &info) == 0 && S_ISDIR(info.st_mode)) {
+        failReading(path, EISDIR);
+    }
+    if (std::fseek(fh, 0, SEEK_END) != 0) {
+        failSizeQuery(path, "fseek(fh, 0, SEEK_END)", errno);
+    }
+    long position = std::ftell(fh);
+    if (position < 0) {
+        failSizeQuery(path, "ftell(fh)", errno);
+    }
+    // Refused before anything is allocated: a size that does not fit a signed 32-bit count
+    // would be misread, and a later rewrite would destroy the file.
+    if (position >= INT32_MAX) {
+        ombrex_cli_printDiagValue("ld.so.preload path", path);
+        ombrex_cli_fatal("Unable to read the ld.so.preload file: it is too large.");
+    }
+    return static_cast<size_t>(position);
+}
+
 HeapText duplicate(const char* text, size_t length) {
     HeapText copy(static_cast<char*>(std::malloc(length + 1)));
     if (copy) {
@@ -183,92 +230,128 @@ bool copyExtendedAttributes(int from, int to) {
     return true;
 }
 
+// One write of the preload file: the path as resolved (named in the messages), the file at the
+// end of its links (the one replaced), and the new content.
+struct Rewrite {
+    const char* path;
+    const char* target;
+    const char* content;
+    size_t length;
+};
+
+// The file that is there already: open, and what stat said about it.
+struct ExistingFile {
+    int fd;
+    const struct stat* info;
+};
+
+struct TemporaryFile {
+    HeapText path;
+    HeapText directory; // synced after the rename, which is durable only then
+    FileDescriptor fd;
+};
+
 enum class Replacement { Done, WriteInPlace };
 
-// Writes the content to a new file beside target and renames it over target. existing is
-// the open target when there is one; when the new file cannot be given its owner or
-// attributes, the caller writes in place instead.
-Replacement replaceAtomically(const char* path, const char* target, const char* content,
-                              size_t length, const FileDescriptor* existing,
-                              const struct stat* existingInfo) {
-    size_t dirLen = directoryLength(target);
-    const char* lastSlash = std::strrchr(target, '/');
-    const char* baseName = lastSlash != nullptr ? lastSlash + 1 : target;
+// Creates the temporary file "<dir>/.<name>.XXXXXX": hidden, and in the same file system as
+// target, so that a rename can put it in target's place. Its descriptor is left invalid when
+// the directory refuses a new file but the existing file can still be rewritten in place.
+TemporaryFile makeTemporaryFile(const Rewrite& rewrite, const ExistingFile* existing) {
+    size_t dirLen = directoryLength(rewrite.target);
+    const char* lastSlash = std::strrchr(rewrite.target, '/');
+    const char* baseName = lastSlash != nullptr ? lastSlash + 1 : rewrite.target;
     size_t baseLength = std::strlen(baseName);
-    // "<dir>/.<name>.XXXXXX": hidden, and in the same file system as target.
     HeapText nameTemplate(static_cast<char*>(std::malloc(baseLength + 9)));
     if (!nameTemplate) {
-        failOpenForWriting(path, errno);
+        failOpenForWriting(rewrite.path, errno);
     }
     std::snprintf(nameTemplate.get(), baseLength + 9, ".%s.XXXXXX", baseName);
-    HeapText tempPath = dirLen == 0 ? duplicate(nameTemplate.get(), baseLength + 8)
-                                    : joinPath(target, dirLen, nameTemplate.get());
-    HeapText directory = dirLen == 0 ? duplicate(".", 1) : duplicate(target, dirLen);
-    if (!tempPath || !directory) {
-        failOpenForWriting(path, errno);
+    HeapText path = dirLen == 0 ? duplicate(nameTemplate.get(), baseLength + 8)
+                                : joinPath(rewrite.target, dirLen, nameTemplate.get());
+    HeapText directory = dirLen == 0 ? duplicate(".", 1) : duplicate(rewrite.target, dirLen);
+    if (!path || !directory) {
+        failOpenForWriting(rewrite.path, errno);
     }
-
-    FileDescriptor temp(mkostemp(tempPath.get(), O_CLOEXEC));
-    if (!temp.valid()) {
-        int savedErrno = errno;
-        if (existing != nullptr && (savedErrno == EACCES || savedErrno == EPERM)) {
-            return Replacement::WriteInPlace;
-        }
-        failOpenForWriting(path, savedErrno);
+    int fd = mkostemp(path.get(), O_CLOEXEC);
+    if (fd < 0 && (existing == nullptr || (errno != EACCES && errno != EPERM))) {
+        failOpenForWriting(rewrite.path, errno);
     }
+    return {std::move(path), std::move(directory), FileDescriptor(fd)};
+}
 
-    if (existing != nullptr) {
-        bool kept = fchown(temp.get(), existingInfo->st_uid, existingInfo->st_gid) == 0 &&
-                    copyExtendedAttributes(existing->get(), temp.get()) &&
-                    fchmod(temp.get(), existingInfo->st_mode & 07777) == 0;
-        if (!kept) {
-            unlink(tempPath.get());
-            return Replacement::WriteInPlace;
-        }
-    } else if (fchmod(temp.get(), 0644) != 0) {
+[[noreturn]] void discardAndFail(const Rewrite& rewrite, const TemporaryFile& temp,
+                                 int savedErrno) {
+    unlink(temp.path.get());
+    failWriting(rewrite.path, savedErrno);
+}
+
+// Gives the temporary file the existing file's owner, extended attributes and mode. False
+// when they cannot be kept: the caller then writes in place rather than change them.
+bool keepOwnerModeAndAttributes(const Rewrite& rewrite, const ExistingFile* existing,
+                                const TemporaryFile& temp) {
+    if (existing == nullptr) {
         // Every user's programs must be able to read a new preload file, whatever the umask.
-        int savedErrno = errno;
-        unlink(tempPath.get());
-        failWriting(path, savedErrno);
+        if (fchmod(temp.fd.get(), 0644) != 0) {
+            discardAndFail(rewrite, temp, errno);
+        }
+        return true;
     }
+    bool kept = fchown(temp.fd.get(), existing->info->st_uid, existing->info->st_gid) == 0 &&
+                copyExtendedAttributes(existing->fd, temp.fd.get()) &&
+                fchmod(temp.fd.get(), existing->info->st_mode & 07777) == 0;
+    if (!kept) {
+        unlink(temp.path.get());
+    }
+    return kept;
+}
 
-    if (!writeAll(temp.get(), content, length) || fsync(temp.get()) != 0 || temp.close() != 0) {
-        int savedErrno = errno;
-        unlink(tempPath.get());
-        failWriting(path, savedErrno);
+// Writes the content to the temporary file and renames it over target, each step on disk
+// before the next.
+Replacement commit(const Rewrite& rewrite, const ExistingFile* existing, TemporaryFile& temp) {
+    if (!writeAll(temp.fd.get(), rewrite.content, rewrite.length) || fsync(temp.fd.get()) != 0 ||
+        temp.fd.close() != 0) {
+        discardAndFail(rewrite, temp, errno);
     }
-    if (rename(tempPath.get(), target) != 0) {
+    if (rename(temp.path.get(), rewrite.target) != 0) {
         int savedErrno = errno;
-        unlink(tempPath.get());
         // A file mounted over the path (a bind mount, as containers use) cannot be replaced,
         // only rewritten.
         if (existing != nullptr && savedErrno == EBUSY) {
+            unlink(temp.path.get());
             return Replacement::WriteInPlace;
         }
-        failWriting(path, savedErrno);
+        discardAndFail(rewrite, temp, savedErrno);
     }
-
-    // The rename is durable only once the directory is on disk too.
     // A directory this process may write but not read cannot be opened to sync it; the
     // file is replaced all the same, so that is no failure.
-    FileDescriptor directoryFd(open(directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directoryFd(open(temp.directory.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directoryFd.valid() && fsync(directoryFd.get()) != 0 && errno != EINVAL &&
         errno != ENOTSUP) {
-        failWriting(path, errno);
+        failWriting(rewrite.path, errno);
     }
     return Replacement::Done;
 }
 
+// Replaces target with a new file holding the content. existing is the open target when
+// there is one; when the new file cannot be made beside it or given its owner or
+// attributes, the caller writes in place instead.
+Replacement replaceAtomically(const Rewrite& rewrite, const ExistingFile* existing) {
+    TemporaryFile temp = makeTemporaryFile(rewrite, existing);
+    if (!temp.fd.valid() || !keepOwnerModeAndAttributes(rewrite, existing, temp)) {
+        return Replacement::WriteInPlace;
+    }
+    return commit(rewrite, existing, temp);
+}
+
 // The fallback for files that cannot be replaced: devices, FIFOs, and files whose directory
 // is not writable or whose owner cannot be kept. Every error is still caught.
-void writeInPlace(const char* path, FileDescriptor& fd, bool regular, const char* content,
-                  size_t length) {
+void writeInPlace(const Rewrite& rewrite, FileDescriptor& fd, bool regular) {
     if (regular && ftruncate(fd.get(), 0) != 0) {
-        failWriting(path, errno);
+        failWriting(rewrite.path, errno);
     }
-    if (!writeAll(fd.get(), content, length) || (regular && fsync(fd.get()) != 0) ||
+    if (!writeAll(fd.get(), rewrite.content, rewrite.length) || (regular && fsync(fd.get()) != 0) ||
         fd.close() != 0) {
-        failWriting(path, errno);
+        failWriting(rewrite.path, errno);
     }
 }
 
@@ -282,48 +365,12 @@ PreloadContent ombrex_cli_readLdSoPreload() {
     const char* path = ombrex_cli_getLdSoPreloadPath();
     FILE* fh = std::fopen(path, "re");
     if (fh == nullptr) {
-        if (errno == ENOENT) {
-            // A missing preload file is an empty list.
-            char* empty = static_cast<char*>(std::malloc(1));
-            if (empty == nullptr) {
-                failAllocation(path);
-            }
-            empty[0] = '\0';
-            ldSoPreloadPathInUse = path;
-            return {empty, 0};
+        if (errno != ENOENT) {
+            failReading(path, errno);
         }
-        printPathAndErrno(path, errno);
-        ombrex_cli_fatal("Unable to read ld.so.preload file.");
+        return emptyContent(path);
     }
-    // A directory opens for reading, and its end offset can be any number: say what it is
-    // rather than misjudge its size.
-    struct stat info {};
-    if (fstat(fileno(fh), &info) == 0 && S_ISDIR(info.st_mode)) {
-        printPathAndErrno(path, EISDIR);
-        ombrex_cli_fatal("Unable to read ld.so.preload file.");
-    }
-    if (std::fseek(fh, 0, SEEK_END) != 0) {
-        int savedErrno = errno;
-        ombrex_cli_printDiagValue("ld.so.preload path", path);
-        ombrex_cli_printDiagValue("function called", "fseek(fh, 0, SEEK_END)");
-        ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
-        ombrex_cli_fatal("Unable to determine the size of the ld.so.preload file.");
-    }
-    long position = std::ftell(fh);
-    if (position < 0) {
-        int savedErrno = errno;
-        ombrex_cli_printDiagValue("ld.so.preload path", path);
-        ombrex_cli_printDiagValue("function called", "ftell(fh)");
-        ombrex_cli_printDiagValue("Error message", std::strerror(savedErrno));
-        ombrex_cli_fatal("Unable to determine the size of the ld.so.preload file.");
-    }
-    // Refused before anything is allocated: a size that does not fit a signed 32-bit count
-    // would be misread, and a later rewrite would destroy the file.
-    if (position >= INT32_MAX) {
-        ombrex_cli_printDiagValue("ld.so.preload path", path);
-        ombrex_cli_fatal("Unable to read the ld.so.preload file: it is too large.");
-    }
-    size_t size = static_cast<size_t>(position);
+    size_t size = sizeOf(fh, path);
     std::fseek(fh, 0, SEEK_SET);
     char* text = static_cast<char*>(std::malloc(size + 1));
     if (text == nullptr) {
@@ -351,12 +398,13 @@ void ombrex_cli_writeLdSoPreload(const char* content) {
         failOpenForWriting(path, errno);
     }
 
+    const Rewrite rewrite{path, target.get(), content, length};
     struct stat info {};
     if (stat(target.get(), &info) != 0) {
         if (errno != ENOENT) {
             failOpenForWriting(path, errno);
         }
-        replaceAtomically(path, target.get(), content, length, nullptr, nullptr);
+        replaceAtomically(rewrite, nullptr);
         return;
     }
 
@@ -368,9 +416,9 @@ void ombrex_cli_writeLdSoPreload(const char* content) {
     if (!existing.valid()) {
         failOpenForWriting(path, errno);
     }
-    if (regular && replaceAtomically(path, target.get(), content, length, &existing, &info) ==
-                       Replacement::Done) {
+    ExistingFile existingFile{existing.get(), &info};
+    if (regular && replaceAtomically(rewrite, &existingFile) == Replacement::Done) {
         return;
     }
-    writeInPlace(path, existing, regular, content, length);
+    writeInPlace(rewrite, existing, regular);
 }

@@ -7,12 +7,25 @@
 
 namespace {
 
-// Occurrences of needle in [from, end): memmem works on the known length, so every search
+// The occurrences of a needle in a text. memmem works on the known lengths, so every search
 // continues where the last one stopped and no byte is scanned twice.
-const char* findFrom(const char* from, const char* end, const char* needle, size_t needleLength) {
-    return static_cast<const char*>(
-        memmem(from, static_cast<size_t>(end - from), needle, needleLength));
-}
+struct Occurrences {
+    Occurrences(const char* text, const char* searched)
+        : end(text + std::strlen(text)), needle(searched), length(std::strlen(searched)) {}
+
+    // The first occurrence at or after at, or null. An empty needle has none: it would be
+    // found everywhere and the search would never advance.
+    const char* from(const char* at) const {
+        if (length == 0) {
+            return nullptr;
+        }
+        return static_cast<const char*>(memmem(at, static_cast<size_t>(end - at), needle, length));
+    }
+
+    const char* end;
+    const char* needle;
+    size_t length;
+};
 
 } // namespace
 
@@ -34,15 +47,11 @@ char* ombrex_cli_copyLine(const char* text) {
 }
 
 const char* ombrex_cli_findEntry(const char* text, const char* path) {
-    size_t pathLength = std::strlen(path);
-    if (pathLength == 0) {
-        return nullptr;
-    }
-    const char* end = text + std::strlen(text);
-    for (const char* at = findFrom(text, end, path, pathLength); at != nullptr;
-         at = findFrom(at + pathLength, end, path, pathLength)) {
+    const Occurrences occurrences(text, path);
+    for (const char* at = occurrences.from(text); at != nullptr;
+         at = occurrences.from(at + occurrences.length)) {
         if (at == text || at[-1] == '\n') {
-            char after = at[pathLength];
+            char after = at[occurrences.length];
             if (after == '\0' || after == '\t' || after == '\n' || after == ' ' || after == '#') {
                 return at;
             }
@@ -52,11 +61,7 @@ const char* ombrex_cli_findEntry(const char* text, const char* path) {
 }
 
 const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle) {
-    size_t needleLength = std::strlen(needle);
-    if (needleLength == 0) {
-        return nullptr;
-    }
-    const char* end = text + std::strlen(text);
+    const Occurrences occurrences(text, needle);
     // Each occurrence belongs to the line after the last LF at or before it. That LF is
     // tracked as the search moves forward instead of walking back from every occurrence,
     // which would be quadratic on a long comment line full of the needle.
@@ -64,8 +69,8 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
     const char* scannedUpTo = text;
     // Without an LF in the needle no occurrence spans lines, so once a line is known to be a
     // comment the search may go on at its end: every later occurrence on it is a comment too.
-    bool skipCommentLines = std::memchr(needle, '\n', needleLength) == nullptr;
-    const char* at = findFrom(text, end, needle, needleLength);
+    bool skipCommentLines = std::memchr(needle, '\n', occurrences.length) == nullptr;
+    const char* at = occurrences.from(text);
     while (at != nullptr) {
         // The occurrence's own first byte counts as well.
         const void* lastLf = memrchr(scannedUpTo, '\n', static_cast<size_t>(at + 1 - scannedUpTo));
@@ -76,42 +81,43 @@ const char* ombrex_cli_findUncommentedLine(const char* text, const char* needle)
         if (*lineStart != '#') {
             return lineStart;
         }
-        const char* from = at + needleLength;
+        const char* from = at + occurrences.length;
         if (skipCommentLines) {
-            const void* lineEnd = std::memchr(from, '\n', static_cast<size_t>(end - from));
+            const void* lineEnd =
+                std::memchr(from, '\n', static_cast<size_t>(occurrences.end - from));
             if (lineEnd == nullptr) {
                 return nullptr;
             }
             from = static_cast<const char*>(lineEnd);
             scannedUpTo = from;
         }
-        at = findFrom(from, end, needle, needleLength);
+        at = occurrences.from(from);
     }
     return nullptr;
 }
 
 bool ombrex_cli_hasDuplicateReference(const char* text) {
-    const char* first = ombrex_cli_findUncommentedLine(text, OMBREX_LIBRARY_FILE_NAME);
+    const char* first = ombrex_cli_findUncommentedLine(text, libraryFileName);
     return first != nullptr && ombrex_cli_hasReferenceAfter(first);
 }
 
 bool ombrex_cli_hasReferenceAfter(const char* firstLine) {
     // The search goes on at the LF that ends the first line, or at the end of the text.
     const char* rest = firstLine + ombrex_cli_lineLength(firstLine);
-    return ombrex_cli_findUncommentedLine(rest, OMBREX_LIBRARY_FILE_NAME) != nullptr;
+    return ombrex_cli_findUncommentedLine(rest, libraryFileName) != nullptr;
 }
 
 namespace {
 
 // The separators between two entries on one line; LF also separates, but ends the line.
-constexpr const char kLineSeparators[] = " \t:";
+constexpr const char lineSeparators[] = " \t:";
 // What ends an entry: a separator, a comment, or the end of the text.
-constexpr const char kEntryEnds[] = " \t\n:#";
+constexpr const char entryEnds[] = " \t\n:#";
 
 } // namespace
 
 const char* ombrex_cli_nextLoaderEntry(const char* at) {
-    return at + std::strspn(at, kLineSeparators);
+    return at + std::strspn(at, lineSeparators);
 }
 
 bool ombrex_cli_isLoaderEntryStart(const char* at) {
@@ -119,11 +125,11 @@ bool ombrex_cli_isLoaderEntryStart(const char* at) {
 }
 
 size_t ombrex_cli_loaderEntryLength(const char* entry) {
-    return std::strcspn(entry, kEntryEnds);
+    return std::strcspn(entry, entryEnds);
 }
 
 bool ombrex_cli_isLoaderEntryPath(const char* path) {
-    return *path != '\0' && path[std::strcspn(path, kEntryEnds)] == '\0';
+    return *path != '\0' && path[std::strcspn(path, entryEnds)] == '\0';
 }
 
 const char* ombrex_cli_findLoaderEntry(const char* text, const char* path) {

@@ -18,14 +18,14 @@ int ombrex_cli_action_conf() {
     ombrex_cli_loadLibrary();
     // Every export is looked up before any is called, so a missing one stops the run before
     // the listing starts.
-    auto init = lookUp<OmbrexEntryPointFn>("ombrex_entrypoint_cli_init");
-    auto exit = lookUp<OmbrexEntryPointFn>("ombrex_entrypoint_cli_exit");
+    auto initEntryPoint = lookUp<OmbrexEntryPointFn>("ombrex_entrypoint_cli_init");
+    auto exitEntryPoint = lookUp<OmbrexEntryPointFn>("ombrex_entrypoint_cli_exit");
     auto getConfiguration = lookUp<OmbrexConfigurationGetFn>("ombrex_configuration_get");
     auto getAllOptions = lookUp<OmbrexOptionGetAllFn>("ombrex_configfile_optionRegistry_getAll");
     auto getValue =
         lookUp<OmbrexOptionValueFn>("ombrex_configfile_optionRegistry_getOptionValueAsString");
 
-    init();
+    initEntryPoint();
     std::printf("; Options from config file (or defaults): %s\n",
                 getConfiguration()->configFilePath);
     ombrex_cli_printLine("[ombrex]");
@@ -34,6 +34,6 @@ int ombrex_cli_action_conf() {
         std::printf("%s = %s\n", option->name, value);
         std::free(value);
     }
-    exit();
+    exitEntryPoint();
     return 0;
 }

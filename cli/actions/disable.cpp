@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include "cli/actions/actions.h"
 #include "cli/actions/shared.h"
 #include "cli/messages.h"
@@ -15,32 +13,26 @@ int ombrex_cli_action_disable() {
     DisablePlan plan = ombrex_cli_planDisable(content.text, libraryPath);
     switch (plan.outcome) {
     case DisableOutcome::Duplicate:
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printDiagValue("Search string", libraryFileName);
         ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
         ombrex_cli_fatal("Duplicate libombrex.so entry encountered");
     case DisableOutcome::AlreadyAbsent:
-        std::free(content.text);
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
-        ombrex_cli_printNotice("Ombrex library is already absent from the ld.so.preload file.");
-        return 0;
+        return ombrex_cli_leaveUnchanged(
+            content, "libombrex.so path", libraryPath,
+            "Ombrex library is already absent from the ld.so.preload file.");
     case DisableOutcome::NoMemory:
         ombrex_cli_failNewContentAllocation();
     case DisableOutcome::Write:
         break;
     }
 
-    ombrex_cli_refuseRewriteWithNul(content);
-    ombrex_cli_writeLdSoPreload(plan.newContent);
+    ombrex_cli_rewrite(content, plan.newContent);
     ombrex_cli_printLine("[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.");
     ombrex_cli_printInfo(
         "Existing processes may still have Ombrex enabled until they are restarted.");
     if (plan.referenceRemains) {
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printReferenceDiagnostics();
         ombrex_cli_printWarning("Another Ombrex instance found in ld.so.preload file.");
     }
-    std::free(content.text);
-    std::free(plan.newContent);
     return 0;
 }

@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,14 +65,10 @@ int ombrex_cli_action_enable() {
     EnablePlan plan = ombrex_cli_planEnable(content.text, libraryPath);
     switch (plan.outcome) {
     case EnableOutcome::AlreadyEnabled:
-        std::free(content.text);
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", libraryPath);
-        ombrex_cli_printNotice("Ombrex is already enabled in /etc/ld.so.preload.");
-        return 0;
+        return ombrex_cli_leaveUnchanged(content, "Search string", libraryPath,
+                                         "Ombrex is already enabled in /etc/ld.so.preload.");
     case EnableOutcome::AnotherInstance:
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printReferenceDiagnostics();
         ombrex_cli_fatal("Another Ombrex instance encountered.");
     case EnableOutcome::NoMemory:
         ombrex_cli_failNewContentAllocation();
@@ -81,12 +76,9 @@ int ombrex_cli_action_enable() {
         break;
     }
 
-    ombrex_cli_refuseRewriteWithNul(content);
-    ombrex_cli_writeLdSoPreload(plan.newContent);
+    ombrex_cli_rewrite(content, plan.newContent);
     ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
     ombrex_cli_printDiagValue("Ombrex library path", libraryPath);
     ombrex_cli_printLine("SUCCESS: Ombrex has been enabled.");
-    std::free(content.text);
-    std::free(plan.newContent);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <link.h>
 
 #include "cli/actions/actions.h"
+#include "cli/actions/shared.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
 #include "preload/exposure.h"
@@ -28,8 +29,7 @@ void reportPreloadFile(const char* libraryPath) {
     PreloadVerdict verdict = ombrex_cli_judgePreloadContent(content.text, libraryPath);
     switch (verdict) {
     case PreloadVerdict::Multiple:
-        ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
-        ombrex_cli_printDiagValue("Search string", OMBREX_LIBRARY_FILE_NAME);
+        ombrex_cli_printReferenceDiagnostics();
         ombrex_cli_fatal("Multiple Ombrex references found, aborting.");
     case PreloadVerdict::NotEnabled:
         ombrex_cli_printLine("/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.");
@@ -49,7 +49,7 @@ void reportEnvironment() {
     const char* value = std::getenv("LD_PRELOAD");
     if (value == nullptr) {
         ombrex_cli_printLine("LD_PRELOAD environment var:    NOT OK - Not set.");
-    } else if (std::strstr(value, OMBREX_LIBRARY_FILE_NAME) != nullptr) {
+    } else if (std::strstr(value, libraryFileName) != nullptr) {
         ombrex_cli_printLine("LD_PRELOAD environment var:    OK - Ombrex reference found.");
     } else {
         ombrex_cli_printLine(

@@ -1,9 +1,8 @@
 // enable, disable and status through the built binary, against scratch preload files and
 // scratch library files: exact output, exit status and the preload file's bytes afterwards.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <optional>
 #include <set>
 #include <string>
@@ -36,112 +35,69 @@ struct Outcome {
     std::optional<std::string> file;
 };
 
-const std::string kPreloadWarning = "[WARNING] Using non-standard path to ld.so.preload: {P}\n";
-const std::string kLibraryWarning = "[WARNING] Using non-default path to libombrex.so: {L}\n";
+// Standard error before the action's own lines: the library is resolved once, the preload
+// file once per read and once per write.
+std::string warnings(int preloadResolutions) {
+    return overrideWarnings("{P}", "{L}", preloadResolutions);
+}
 
 Outcome enableWrites(const std::string& file) {
-    return {"[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] Ombrex library path: '{L}'\n"
-            "SUCCESS: Ombrex has been enabled.\n",
-            // The preload path is resolved twice: once to read, once to write.
-            kLibraryWarning + kPreloadWarning + kPreloadWarning, 0, file};
+    return {enabledOut("{P}", "{L}"), warnings(2), 0, file};
 }
 
 Outcome enableAlready() {
-    return {"[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] Search string: '{L}'\n"
-            "[NOTICE] Ombrex is already enabled in /etc/ld.so.preload.\n",
-            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+    return {alreadyEnabledOut("{P}", "{L}"), warnings(1), 0, std::nullopt};
 }
 
 Outcome enableAnother() {
-    return {"[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] Search string: 'libombrex.so'\n",
-            kLibraryWarning + kPreloadWarning + "[ERROR] Another Ombrex instance encountered.\n",
-            127, std::nullopt};
+    return {referenceDiagnostics("{P}"), warnings(1) + anotherInstance, 127, std::nullopt};
 }
 
 Outcome refuseNul() {
-    return {"[DIAG] ld.so.preload path: '{P}'\n",
-            kLibraryWarning + kPreloadWarning +
-                "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL byte.\n",
-            127, std::nullopt};
+    return {diag("ld.so.preload path", "{P}"), warnings(1) + nulRefused, 127, std::nullopt};
 }
 
 Outcome enableRefusesBlanks() {
-    return {"[DIAG] libombrex.so path: '{L}'\n",
-            kLibraryWarning +
-                "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n",
-            127, std::nullopt};
+    return {diag("libombrex.so path", "{L}"), warnings(0) + pathSplits, 127, std::nullopt};
 }
 
 Outcome noLibrary() {
-    return {"[DIAG] libombrex.so path: '{L}'\n",
-            kLibraryWarning + "[ERROR] Unable to access libombrex.so file\n", 127, std::nullopt};
+    return {diag("libombrex.so path", "{L}"), warnings(0) + libraryInaccessible, 127, std::nullopt};
 }
 
 Outcome disableRemoves(const std::string& file) {
-    return {"[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
-            "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n",
-            kLibraryWarning + kPreloadWarning + kPreloadWarning, 0, file};
+    return {disabledOut, warnings(2), 0, file};
 }
 
 Outcome disableRemovesAndWarns(const std::string& file) {
-    return {"[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
-            "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n"
-            "[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] Search string: 'libombrex.so'\n",
-            kLibraryWarning + kPreloadWarning + kPreloadWarning +
-                "[WARNING] Another Ombrex instance found in ld.so.preload file.\n",
-            0, file};
+    return {disabledOut + referenceDiagnostics("{P}"), warnings(2) + anotherInstanceWarning, 0,
+            file};
 }
 
 Outcome disableAbsent() {
-    return {"[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] libombrex.so path: '{L}'\n"
-            "[NOTICE] Ombrex library is already absent from the ld.so.preload file.\n",
-            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+    return {alreadyAbsentOut("{P}", "{L}"), warnings(1), 0, std::nullopt};
 }
 
 Outcome disableDuplicate() {
     // The one place where the search string comes before the path.
-    return {"[DIAG] Search string: 'libombrex.so'\n"
-            "[DIAG] ld.so.preload path: '{P}'\n",
-            kLibraryWarning + kPreloadWarning +
-                "[ERROR] Duplicate libombrex.so entry encountered\n",
-            127, std::nullopt};
+    return {diag("Search string", "libombrex.so") + diag("ld.so.preload path", "{P}"),
+            warnings(1) + duplicateEntry, 127, std::nullopt};
 }
 
-// What the other three checks say in a process that nothing was preloaded into.
-const std::string kStatusTail =
-    "LD_PRELOAD environment var:    NOT OK - Not set.\n"
-    "Current process (shared libs): NOT OK - Unable to find libombrex.so.\n"
-    "Current process (execve addr): NOT OK - execve() symbol not overloaded, Ombrex is not "
-    "loaded.\n";
-
 Outcome statusNotEnabled() {
-    return {"/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n" + kStatusTail,
-            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+    return {preloadNotEnabledLine + unpreloadedProcessLines, warnings(1), 0, std::nullopt};
 }
 
 Outcome statusEnabled() {
-    return {"/etc/ld.so.preload:            OK - Ombrex is enabled.\n" + kStatusTail,
-            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+    return {preloadEnabledLine + unpreloadedProcessLines, warnings(1), 0, std::nullopt};
 }
 
 Outcome statusForeign() {
-    return {"/etc/ld.so.preload:            NOT OK - 'libombrex.so' found, but not with the "
-            "expected path - is another Ombrex instance enabled?\n" +
-                kStatusTail,
-            kLibraryWarning + kPreloadWarning, 0, std::nullopt};
+    return {preloadForeignLine + unpreloadedProcessLines, warnings(1), 0, std::nullopt};
 }
 
 Outcome statusMultiple() {
-    return {"[DIAG] ld.so.preload path: '{P}'\n"
-            "[DIAG] Search string: 'libombrex.so'\n",
-            kLibraryWarning + kPreloadWarning +
-                "[ERROR] Multiple Ombrex references found, aborting.\n",
-            127, std::nullopt};
+    return {referenceDiagnostics("{P}"), warnings(1) + multipleReferences, 127, std::nullopt};
 }
 
 struct Row {
@@ -161,36 +117,35 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// A scratch world: the preload file alone in its directory, and two readable library files.
+// The tool's scratch files, with the library override chosen by the row: beside the standard
+// stand-in, lib/ holds a second readable library file whose name lacks "libombrex.so".
 class World {
   public:
     explicit World(Library library) {
-        std::filesystem::create_directory(scratch_ / "etc");
-        std::filesystem::create_directory(scratch_ / "lib");
-        writeFile(scratch_ / "lib/libombrex.so", "not loaded by these actions\n", 0644);
-        writeFile(scratch_ / "lib/custom-logger.so", "not loaded by these actions\n", 0644);
+        const std::string custom = files_.lib + "/custom-logger.so";
+        writeFile(custom, "stands in for the library; never loaded\n", 0644);
         switch (library) {
         case Library::Standard:
-            library_ = scratch_ / "lib/libombrex.so";
+            library_ = files_.library;
             break;
         case Library::Custom:
-            library_ = scratch_ / "lib/custom-logger.so";
+            library_ = custom;
             break;
         case Library::Missing:
-            library_ = scratch_ / "lib/absent/libombrex.so";
+            library_ = files_.lib + "/absent/libombrex.so";
             break;
         case Library::Spaced:
-            std::filesystem::create_directory(scratch_ / "lib/my libs");
-            library_ = scratch_ / "lib/my libs/libombrex.so";
-            writeFile(library_, "not loaded by these actions\n", 0644);
+            std::filesystem::create_directory(files_.lib + "/my libs");
+            library_ = files_.lib + "/my libs/libombrex.so";
+            writeFile(library_, "stands in for the library; never loaded\n", 0644);
             break;
         case Library::Empty:
             library_ = "";
             break;
         }
     }
-    std::string preload() const {
-        return scratch_ / "etc/ld.so.preload";
+    const std::string& preload() const {
+        return files_.preload;
     }
     const std::string& library() const {
         return library_;
@@ -198,27 +153,16 @@ class World {
     std::string expand(const std::string& text) const {
         return replaceAll(replaceAll(text, "{P}", preload()), "{L}", library_);
     }
-    RunResult run(const std::string& action, Environment extra = {}) const {
-        RunOptions options;
-        options.environment = std::move(extra);
-        options.environment["OMBREX_TEST_LD_SO_PRELOAD_PATH"] = preload();
-        options.environment["OMBREX_TEST_LIBOMBREX_SO_PATH"] = library_;
-        return runTool({action}, options);
+    RunResult run(const std::string& action) const {
+        return runTool({action}, withOverrides(preload(), library_));
     }
     // Names in the preload file's directory: a rewrite must leave nothing else behind.
     std::set<std::string> etcEntries() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(scratch_ / "etc")) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-    std::string path(const std::string& name) const {
-        return scratch_ / name;
+        return entriesOf(files_.etc);
     }
 
   private:
-    ScratchDirectory scratch_;
+    ToolFiles files_;
     std::string library_;
 };
 
@@ -237,7 +181,7 @@ void expectOutcome(const World& world, const std::optional<std::string>& before,
     }
 }
 
-const std::string kBuiltIn = "/usr/local/lib/libombrex.so";
+const std::string builtInLibraryPath = "/usr/local/lib/libombrex.so";
 
 TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
     const Row rows[] = {
@@ -309,21 +253,21 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
          enableAlready(), disableRemovesAndWarns("/opt/x/libombrex.so\n"), statusEnabled()},
         {"custom library listed twice", Library::Custom, "{L}\n{L}\n", enableAlready(),
          disableRemoves("{L}\n"), statusNotEnabled()},
-        {"custom library, the built-in path listed", Library::Custom, kBuiltIn + "\n",
+        {"custom library, the built-in path listed", Library::Custom, builtInLibraryPath + "\n",
          enableAnother(), disableAbsent(), statusForeign()},
 
         // enable and status need the library file; disable removes its entry all the same.
         {"missing library file", Library::Missing, "/opt/a.so\n{L}\n", noLibrary(),
          disableRemoves("/opt/a.so\n"), noLibrary()},
-        // Listed as a line of its own, as older versions of enable wrote it: enable refuses
-        // such a path now, and disable still takes that line out.
+        // Listed by hand as a line of its own: enable refuses such a path, and disable still
+        // takes that line out.
         {"a path with a blank on a line of its own", Library::Spaced, "/opt/a.so\n{L}\n",
          enableRefusesBlanks(), disableRemoves("/opt/a.so\n"), statusEnabled()},
         {"a path with a blank after another library", Library::Spaced, "/opt/a.so {L}\n",
          enableRefusesBlanks(), disableAbsent(), statusForeign()},
         // An empty path is never searched for as an entry.
-        {"empty library override", Library::Empty, kBuiltIn + "\n\n", noLibrary(), disableAbsent(),
-         noLibrary()},
+        {"empty library override", Library::Empty, builtInLibraryPath + "\n\n", noLibrary(),
+         disableAbsent(), noLibrary()},
 
         // Text operations end at the first NUL: a rewrite would lose everything after it, so
         // only the outcomes that rewrite are refused.
@@ -356,9 +300,6 @@ TEST(Activation, EachPreloadContentGivesTheSpecifiedOutcome) {
 // a relative path is looked up from every program's working directory, and a blank, TAB, ':'
 // or '#' makes it read other, shorter paths. Nothing is written.
 TEST(Activation, EnableRefusesPathsTheLoaderWouldReadOtherwise) {
-    const std::string notAbsolute = "[ERROR] The libombrex.so path must be absolute.\n";
-    const std::string splits =
-        "[ERROR] The libombrex.so path must not contain blanks, tabs, ':' or '#'.\n";
     const struct {
         const char* name;
         std::string file;     // the library file to create, below the scratch directory
@@ -366,40 +307,37 @@ TEST(Activation, EnableRefusesPathsTheLoaderWouldReadOtherwise) {
         std::string workingDirectory;
         std::string error;
     } cases[] = {
-        {"relative, with a directory", "lib/libombrex.so", "lib/libombrex.so", "", notAbsolute},
-        {"relative, a bare file name", "lib/libombrex.so", "libombrex.so", "lib", notAbsolute},
+        {"relative, with a directory", "lib/libombrex.so", "lib/libombrex.so", "", pathNotAbsolute},
+        {"relative, a bare file name", "lib/libombrex.so", "libombrex.so", "lib", pathNotAbsolute},
         {"relative, from the working directory", "lib/libombrex.so", "./lib/libombrex.so", "",
-         notAbsolute},
-        {"a blank in a directory", "my libs/libombrex.so", "{S}/my libs/libombrex.so", "", splits},
+         pathNotAbsolute},
+        {"a blank in a directory", "my libs/libombrex.so", "{S}/my libs/libombrex.so", "",
+         pathSplits},
         {"a TAB in a directory", "tab\tlibs/libombrex.so", "{S}/tab\tlibs/libombrex.so", "",
-         splits},
-        {"a colon in a directory", "a:b/libombrex.so", "{S}/a:b/libombrex.so", "", splits},
-        {"a hash in the file name", "lib/libombrex.so#1", "{S}/lib/libombrex.so#1", "", splits},
+         pathSplits},
+        {"a colon in a directory", "a:b/libombrex.so", "{S}/a:b/libombrex.so", "", pathSplits},
+        {"a hash in the file name", "lib/libombrex.so#1", "{S}/lib/libombrex.so#1", "", pathSplits},
         {"relative and with a blank", "my libs/libombrex.so", "my libs/libombrex.so", "",
-         notAbsolute},
+         pathNotAbsolute},
         {"a blank and a line feed", "my libs/lib\nombrex.so", "{S}/my libs/lib\nombrex.so", "",
-         splits},
+         pathSplits},
     };
     const std::string before = "/opt/a.so\n";
     for (const auto& c : cases) {
-        ScratchDirectory scratch;
+        ToolFiles files;
+        const ScratchDirectory& scratch = files.scratch;
         std::filesystem::create_directories(std::filesystem::path(scratch / c.file).parent_path());
-        writeFile(scratch / c.file, "stands in for the library\n", 0644);
-        const std::string preload = scratch / "ld.so.preload";
-        writeFile(preload, before, 0644);
+        writeFile(scratch / c.file, "stands in for the library; never loaded\n", 0644);
+        writeFile(files.preload, before, 0644);
         const std::string library = replaceAll(c.override, "{S}", scratch.path());
-        RunOptions options;
-        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", preload},
-                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", library}};
+        RunOptions options = withOverrides(files.preload, library);
         options.workingDirectory = scratch / c.workingDirectory;
         RunResult result = runTool({"enable"}, options);
-        EXPECT_EQ(result.out, "[DIAG] libombrex.so path: '" + library + "'\n") << c.name;
+        EXPECT_EQ(result.out, diag("libombrex.so path", library)) << c.name;
         // Refused before the preload file is looked at.
-        EXPECT_EQ(result.err,
-                  "[WARNING] Using non-default path to libombrex.so: " + library + "\n" + c.error)
-            << c.name;
+        EXPECT_EQ(result.err, libraryWarning(library) + c.error) << c.name;
         EXPECT_EQ(result.status, 127) << c.name;
-        EXPECT_EQ(readFile(preload), before) << c.name;
+        EXPECT_EQ(readFile(files.preload), before) << c.name;
     }
 }
 
@@ -446,7 +384,7 @@ TEST(Activation, EnableThenDisableRestoresTheContent) {
 }
 
 TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
-    const std::string warning = "[WARNING] libombrex.so file is writable by group or others: {L}\n";
+    const std::string warning = libraryWritableWarning("{L}");
     struct Case {
         mode_t mode;
         bool warned;
@@ -461,8 +399,8 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
             RunResult result = world.run("enable");
             Outcome expected = enableWrites("{L}\n");
             // Right after the library path is resolved; the run goes on as before.
-            expected.err =
-                kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning + kPreloadWarning;
+            expected.err = libraryWarning("{L}") + (c.warned ? warning : "") +
+                           preloadWarning("{P}") + preloadWarning("{P}");
             expectOutcome(world, std::nullopt, result, expected, std::string("enable, ") + what);
         }
         {
@@ -471,7 +409,8 @@ TEST(Activation, LibraryWritableByOthersIsWarnedAbout) {
             std::filesystem::permissions(world.library(), std::filesystem::perms(c.mode));
             RunResult result = world.run("status");
             Outcome expected = statusEnabled();
-            expected.err = kLibraryWarning + (c.warned ? warning : "") + kPreloadWarning;
+            expected.err =
+                libraryWarning("{L}") + (c.warned ? warning : "") + preloadWarning("{P}");
             expectOutcome(world, world.expand("{L}\n"), result, expected,
                           std::string("status, ") + what);
         }
@@ -504,12 +443,12 @@ struct ExposureCase {
 };
 
 void expectExposureWarnings(const ExposureCase& c) {
-    ScratchDirectory scratch;
-    std::filesystem::create_directory(scratch / "etc");
+    ToolFiles files;
+    const ScratchDirectory& scratch = files.scratch;
     for (const LayoutDirectory& d : c.directories) {
         ASSERT_EQ(mkdir((scratch / d.path).c_str(), 0700), 0) << c.name << ": " << d.path;
     }
-    writeFile(scratch / c.file, "stands in for the library\n", 0644);
+    writeFile(scratch / c.file, "stands in for the library; never loaded\n", 0644);
     for (const auto& [link, target] : c.links) {
         ASSERT_EQ(
             symlink(replaceAll(target, "{S}", scratch.path()).c_str(), (scratch / link).c_str()), 0)
@@ -522,25 +461,20 @@ void expectExposureWarnings(const ExposureCase& c) {
         }
         ASSERT_EQ(chmod((scratch / d.path).c_str(), d.mode), 0) << c.name;
     }
-    RunOptions options;
-    options.environment = overrides(scratch / "etc/ld.so.preload", scratch / c.library);
-    if (c.runAsOwner) {
-        ASSERT_EQ(chown((scratch / "etc").c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
-        options.uid = kUnprivilegedUid;
-        options.gid = kUnprivilegedGid;
-    }
-    const std::string preload = scratch / "etc/ld.so.preload";
+    const std::string& preload = files.preload;
     const std::string library = scratch / c.library;
+    RunOptions options = withOverrides(preload, library);
+    if (c.runAsOwner) {
+        ASSERT_EQ(chown(files.etc.c_str(), unprivilegedUid, unprivilegedGid), 0);
+        options = asUnprivileged(options);
+    }
     std::string warnings = libraryWarning(library);
     for (const std::string& directory : c.warned) {
-        warnings += "[WARNING] A directory above libombrex.so is writable by others: " +
-                    scratch / directory + "\n";
+        warnings += directoryWarning(scratch / directory);
     }
 
     RunResult status = runTool({"status"}, options);
-    EXPECT_EQ(status.out,
-              "/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n" + kStatusTail)
-        << c.name;
+    EXPECT_EQ(status.out, preloadNotEnabledLine + unpreloadedProcessLines) << c.name;
     EXPECT_EQ(status.err, warnings + preloadWarning(preload)) << c.name;
     EXPECT_EQ(status.status, 0) << c.name;
 
@@ -641,7 +575,7 @@ TEST(Activation, DirectoriesOfOtherOwnersAreWarnedAbout) {
          "s/lib/libombrex.so",
          {"t"}},
         {"owned by the user running the tool",
-         {{"t", 0755, kUnprivilegedUid}},
+         {{"t", 0755, unprivilegedUid}},
          {},
          "t/libombrex.so",
          "t/libombrex.so",
@@ -655,7 +589,7 @@ TEST(Activation, DirectoriesOfOtherOwnersAreWarnedAbout) {
          {},
          true},
         {"owned by the user running the tool, group-writable",
-         {{"t", 0775, kUnprivilegedUid}},
+         {{"t", 0775, unprivilegedUid}},
          {},
          "t/libombrex.so",
          "t/libombrex.so",

@@ -1,23 +1,23 @@
 // conf and version through the built binary, with stand-ins for the library that answer in
 // known ways. Each stand-in appends its calls to a trace file, so the order of the calls and
 // the arguments the tool passes are checked as well as the output.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <string>
 
+#include "tests/support/expected.h"
 #include "tests/support/run.h"
 
 namespace ombrex::test {
 namespace {
 
-const std::string kInterposer = OMBREX_FIXTURE_INTERPOSER;
-const std::string kEmptyOptions = OMBREX_FIXTURE_EMPTY_OPTIONS;
-const std::string kVersionNegative = OMBREX_FIXTURE_VERSION_NEGATIVE;
-const std::string kVersionSilent = OMBREX_FIXTURE_VERSION_SILENT;
-const std::string kVersionUnbounded = OMBREX_FIXTURE_VERSION_UNBOUNDED;
-const std::string kNoConfiguration = OMBREX_FIXTURE_NO_CONFIGURATION;
-const std::string kNotElf = OMBREX_FIXTURE_NOT_ELF;
+const std::string interposer = OMBREX_FIXTURE_INTERPOSER;
+const std::string emptyOptions = OMBREX_FIXTURE_EMPTY_OPTIONS;
+const std::string versionNegative = OMBREX_FIXTURE_VERSION_NEGATIVE;
+const std::string versionSilent = OMBREX_FIXTURE_VERSION_SILENT;
+const std::string versionUnbounded = OMBREX_FIXTURE_VERSION_UNBOUNDED;
+const std::string noConfiguration = OMBREX_FIXTURE_NO_CONFIGURATION;
+const std::string notElf = OMBREX_FIXTURE_NOT_ELF;
 
 // The dynamic linker's own words, which the tool must pass on unchanged.
 std::string openError(const std::string& path) {
@@ -48,76 +48,60 @@ struct Case {
     std::string trace;
 };
 
+// The calls that the stand-ins trace for a whole configuration report and a version report.
+const std::string confTrace =
+    "init\nconfiguration_get\ngetAll\nvalue destination\nvalue file\nvalue comment\nexit\n";
+const std::string versionTrace = "version capacity=255 argument='' zeroed\n";
+
 TEST(Reports, ConfAndVersionWithEachStandIn) {
-    const std::string tool = "Ombrex CLI tool version: 2.5.2\n";
     const std::string missing = "/nonexistent-ombrex-dir/libombrex.so";
     const Case cases[] = {
-        {"three options", "conf", kInterposer,
-         "; Options from config file (or defaults): /etc/ombrex-fixture.ini\n"
-         "[ombrex]\n"
-         "destination = file\n"
-         "file = /var/log/ombrex 100%s 'x'.log\n"
-         "comment = \n",
-         "", 0,
-         "init\nconfiguration_get\ngetAll\nvalue destination\nvalue file\nvalue comment\n"
-         "exit\n"},
-        {"empty option table", "conf", kEmptyOptions,
+        {"three options", "conf", interposer, goldenOutput("conf-three-options.stdout"), "", 0,
+         confTrace},
+        {"empty option table", "conf", emptyOptions,
          "; Options from config file (or defaults): /etc/ombrex-fixture.ini\n"
          "[ombrex]\n",
          "", 0, "init\nconfiguration_get\ngetAll\nexit\n"},
         // Every export is looked up before any is called.
-        {"conf, one export lacking", "conf", kNoConfiguration,
-         "[DIAG] libombrex.so path: '" + kNoConfiguration + "'\n",
-         "[ERROR] " + lookupError(kNoConfiguration, "ombrex_configuration_get") + "\n", 127, ""},
-        {"conf, not a shared object", "conf", kNotElf, "",
-         "[ERROR] Dynamic linker error message: " + openError(kNotElf) +
-             "\n[ERROR] Unable to load shared library\n",
-         127, ""},
-        {"conf, missing file", "conf", missing, "[DIAG] libombrex.so path: '" + missing + "'\n",
-         "[ERROR] Unable to access libombrex.so file\n", 127, ""},
+        {"conf, one export lacking", "conf", noConfiguration,
+         diag("libombrex.so path", noConfiguration),
+         error(lookupError(noConfiguration, "ombrex_configuration_get")), 127, ""},
+        {"conf, not a shared object", "conf", notElf, "", loadFailed(openError(notElf)), 127, ""},
+        {"conf, missing file", "conf", missing, diag("libombrex.so path", missing),
+         libraryInaccessible, 127, ""},
 
-        {"version", "version", kInterposer,
-         tool + "Ombrex library version:  9.8.7-fixture (path: " + kInterposer + ")\n", "", 0,
-         "version capacity=255 argument='' zeroed\n"},
-        {"version, negative result", "version", kVersionNegative, "",
-         "[ERROR] Ombrex version datasource failed\n", 127,
-         "version capacity=255 argument='' zeroed\n"},
-        {"version, nothing written", "version", kVersionSilent,
-         tool + "Ombrex library version:   (path: " + kVersionSilent + ")\n", "", 0,
-         "version capacity=255 argument='' zeroed\n"},
+        {"version", "version", interposer,
+         toolVersionLine + libraryVersionLine("9.8.7-fixture", interposer), "", 0, versionTrace},
+        {"version, negative result", "version", versionNegative, "", versionFailed, 127,
+         versionTrace},
+        // Three spaces stand between the colon and the parenthesis.
+        {"version, nothing written", "version", versionSilent,
+         toolVersionLine + libraryVersionLine("", versionSilent), "", 0, versionTrace},
         // A library that fills the whole buffer must not make the tool read past it.
-        {"version, buffer filled without a NUL", "version", kVersionUnbounded,
-         tool + "Ombrex library version:  " + std::string(254, 'v') +
-             " (path: " + kVersionUnbounded + ")\n",
-         "", 0, "version capacity=255 argument='' zeroed\n"},
+        {"version, buffer filled without a NUL", "version", versionUnbounded,
+         toolVersionLine + libraryVersionLine(std::string(254, 'v'), versionUnbounded), "", 0,
+         versionTrace},
         // version needs only its own export.
-        {"version, another export lacking", "version", kNoConfiguration,
-         tool + "Ombrex library version:  9.8.7-fixture (path: " + kNoConfiguration + ")\n", "", 0,
-         "version capacity=255 argument='' zeroed\n"},
-        {"version, not a shared object", "version", kNotElf, "",
-         "[ERROR] Dynamic linker error message: " + openError(kNotElf) +
-             "\n[ERROR] Unable to load shared library\n",
-         127, ""},
-        {"version, missing file", "version", missing,
-         "[DIAG] libombrex.so path: '" + missing + "'\n",
-         "[ERROR] Unable to access libombrex.so file\n", 127, ""},
+        {"version, another export lacking", "version", noConfiguration,
+         toolVersionLine + libraryVersionLine("9.8.7-fixture", noConfiguration), "", 0,
+         versionTrace},
+        {"version, not a shared object", "version", notElf, "", loadFailed(openError(notElf)), 127,
+         ""},
+        {"version, missing file", "version", missing, diag("libombrex.so path", missing),
+         libraryInaccessible, 127, ""},
     };
     for (const Case& c : cases) {
-        ScratchDirectory scratch;
-        const std::string trace = scratch / "trace";
-        RunOptions options;
-        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", scratch / "ld.so.preload"},
-                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", c.library},
-                               {"OMBREX_FIXTURE_TRACE", trace}};
+        ToolFiles files;
+        const std::string trace = files.scratch / "trace";
+        RunOptions options = withOverrides(files.preload, c.library);
+        options.environment["OMBREX_FIXTURE_TRACE"] = trace;
         RunResult result = runTool({c.action}, options);
         EXPECT_EQ(result.out, c.out) << c.name;
         // The override warning comes first; the preload file is not looked at.
-        EXPECT_EQ(result.err, "[WARNING] Using non-default path to libombrex.so: " + c.library +
-                                  "\n" + c.errAfterWarning)
-            << c.name;
+        EXPECT_EQ(result.err, libraryWarning(c.library) + c.errAfterWarning) << c.name;
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(fileExists(trace) ? readFile(trace) : "", c.trace) << c.name;
-        EXPECT_FALSE(fileExists(scratch / "ld.so.preload")) << c.name;
+        EXPECT_FALSE(fileExists(files.preload)) << c.name;
     }
 }
 
@@ -129,42 +113,27 @@ TEST(Reports, OverrideWithoutASlashLoadsTheFileInTheWorkingDirectory) {
         const char* name;
         const char* action;
         const char* fileName;
-        std::string out; // "{N}" stands for the file name
+        std::string out;
         std::string trace;
     } cases[] = {
         {"version, a name of its own", "version", "libombrex-fixture.so",
-         "Ombrex CLI tool version: 2.5.2\nOmbrex library version:  9.8.7-fixture (path: {N})\n",
-         "version capacity=255 argument='' zeroed\n"},
+         toolVersionLine + libraryVersionLine("9.8.7-fixture", "libombrex-fixture.so"),
+         versionTrace},
         {"version, the C library's name", "version", "libc.so.6",
-         "Ombrex CLI tool version: 2.5.2\nOmbrex library version:  9.8.7-fixture (path: {N})\n",
-         "version capacity=255 argument='' zeroed\n"},
+         toolVersionLine + libraryVersionLine("9.8.7-fixture", "libc.so.6"), versionTrace},
         {"conf, the C library's name", "conf", "libc.so.6",
-         "; Options from config file (or defaults): /etc/ombrex-fixture.ini\n"
-         "[ombrex]\n"
-         "destination = file\n"
-         "file = /var/log/ombrex 100%s 'x'.log\n"
-         "comment = \n",
-         "init\nconfiguration_get\ngetAll\nvalue destination\nvalue file\nvalue comment\n"
-         "exit\n"},
+         goldenOutput("conf-three-options.stdout"), confTrace},
     };
     for (const auto& c : cases) {
-        ScratchDirectory scratch;
-        writeFile(scratch / c.fileName, readFile(kInterposer), 0644);
-        const std::string trace = scratch / "trace";
-        RunOptions options;
-        options.environment = {{"OMBREX_TEST_LD_SO_PRELOAD_PATH", scratch / "ld.so.preload"},
-                               {"OMBREX_TEST_LIBOMBREX_SO_PATH", c.fileName},
-                               {"OMBREX_FIXTURE_TRACE", trace}};
-        options.workingDirectory = scratch.path();
+        ToolFiles files;
+        writeFile(files.scratch / c.fileName, readFile(interposer), 0644);
+        const std::string trace = files.scratch / "trace";
+        RunOptions options = withOverrides(files.preload, c.fileName);
+        options.environment["OMBREX_FIXTURE_TRACE"] = trace;
+        options.workingDirectory = files.scratch.path();
         RunResult result = runTool({c.action}, options);
-        std::string out = c.out;
-        if (size_t at = out.find("{N}"); at != std::string::npos) {
-            out.replace(at, 3, c.fileName);
-        }
-        EXPECT_EQ(result.out, out) << c.name;
-        EXPECT_EQ(result.err, std::string("[WARNING] Using non-default path to libombrex.so: ") +
-                                  c.fileName + "\n")
-            << c.name;
+        EXPECT_EQ(result.out, c.out) << c.name;
+        EXPECT_EQ(result.err, libraryWarning(c.fileName)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
         EXPECT_EQ(fileExists(trace) ? readFile(trace) : "", c.trace) << c.name;
     }

@@ -11,21 +11,19 @@ namespace ombrex::test::faults {
 namespace {
 
 TEST(Faults, ReadingUnderAnAddressSpaceLimitEndsWithTheAllocationError) {
-    ScratchDirectory scratch;
-    const std::string preload = scratch / "ld.so.preload";
-    const std::string library = scratch / "libombrex.so";
-    writeFile(library, "stands in for the library; never loaded\n");
+    ToolFiles files;
+    const std::string& preload = files.preload;
+    const std::string& library = files.library;
     writeFile(preload, "");
     // Sparse: 512 MiB on paper, nothing on disk.
     ASSERT_EQ(truncate(preload.c_str(), 512L * 1024 * 1024), 0);
     const std::string limit = std::to_string(128L * 1024 * 1024);
 
     for (const char* action : {"enable", "disable", "status"}) {
-        RunResult result = run("/usr/bin/prlimit", {"--as=" + limit, "--", toolPath(), action},
-                               withOverrides(preload, library));
+        RunResult result =
+            run("/usr/bin/prlimit", {"--as=" + limit, "--", toolPath(), action}, files.options());
         EXPECT_EQ(result.out, pathAndErrno(preload, "Cannot allocate memory")) << action;
-        EXPECT_EQ(result.err, overrideWarnings(preload, library, 1) +
-                                  "[ERROR] Unable to malloc() for reading the file content.\n")
+        EXPECT_EQ(result.err, overrideWarnings(preload, library, 1) + readAllocationFailed)
             << action;
         EXPECT_EQ(result.status, 127) << action;
     }

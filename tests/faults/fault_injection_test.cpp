@@ -32,11 +32,6 @@ bool enterPrivateMountNamespace() {
 
 namespace {
 
-const std::string kOpenForWritingFailed =
-    "[ERROR] Unable to open file for writing (missing sudo, maybe?).\n";
-const std::string kWriteFailed = "[ERROR] Unable to write to file.\n";
-const std::string kReadFailed = "[ERROR] Unable to read ld.so.preload file.\n";
-
 // Unmounts on the way out, before the scratch directory under it is removed.
 class MountGuard {
   public:
@@ -49,31 +44,6 @@ class MountGuard {
 
   private:
     std::string target_;
-};
-
-std::set<std::string> entriesOf(const std::string& directory) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-// A scratch world: the preload file alone in etc/, and a readable library file in lib/.
-struct World {
-    ScratchDirectory scratch;
-    std::string etc = scratch / "etc";
-    std::string preload = etc + "/ld.so.preload";
-    std::string library = scratch / "lib/libombrex.so";
-
-    World() {
-        std::filesystem::create_directory(etc);
-        std::filesystem::create_directory(scratch / "lib");
-        writeFile(library, "stands in for the library; never loaded\n");
-    }
-    RunResult run(const std::string& action) const {
-        return runTool({action}, withOverrides(preload, library));
-    }
 };
 
 // Starts ombrexctl without waiting for it. With a gate (a pipe) the child first waits until
@@ -135,7 +105,7 @@ TEST(Faults, ReadOnlyMountFailsWithTheWritersErrorAndChangesNothing) {
         {"disable", "disable", "/lib/a.so\n@LIB@\n/lib/b.so\n"},
     };
     for (const auto& c : cases) {
-        World world;
+        ToolFiles world;
         std::optional<std::string> before = c.content;
         if (before) {
             std::string& text = *before;
@@ -146,15 +116,15 @@ TEST(Faults, ReadOnlyMountFailsWithTheWritersErrorAndChangesNothing) {
         }
         ASSERT_EQ(mount(world.etc.c_str(), world.etc.c_str(), nullptr, MS_BIND, nullptr), 0);
         MountGuard guard(world.etc);
-        ASSERT_EQ(mount(nullptr, world.etc.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                        nullptr),
-                  0);
+        ASSERT_EQ(
+            mount(nullptr, world.etc.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr),
+            0);
         std::set<std::string> entriesBefore = entriesOf(world.etc);
 
         RunResult result = world.run(c.action);
         EXPECT_EQ(result.out, pathAndErrno(world.preload, "Read-only file system")) << c.name;
         EXPECT_EQ(result.err,
-                  overrideWarnings(world.preload, world.library, 2) + kOpenForWritingFailed)
+                  overrideWarnings(world.preload, world.library, 2) + openForWritingFailed)
             << c.name;
         EXPECT_EQ(result.status, 127) << c.name;
         if (before) {
@@ -187,7 +157,7 @@ TEST(Faults, FullFileSystemKeepsTheOldContentAndLeavesNoTemporaryFile) {
         {"disable", "/lib/a.so\n@LIB@\n"},
     };
     for (const auto& c : cases) {
-        World world;
+        ToolFiles world;
         ASSERT_EQ(mount("tmpfs", world.etc.c_str(), "tmpfs", 0, "size=64k,mode=0755"), 0);
         MountGuard guard(world.etc);
         std::string before = c.content;
@@ -199,7 +169,7 @@ TEST(Faults, FullFileSystemKeepsTheOldContentAndLeavesNoTemporaryFile) {
 
         RunResult result = world.run(c.action);
         EXPECT_EQ(result.out, pathAndErrno(world.preload, "No space left on device")) << c.action;
-        EXPECT_EQ(result.err, overrideWarnings(world.preload, world.library, 2) + kWriteFailed)
+        EXPECT_EQ(result.err, overrideWarnings(world.preload, world.library, 2) + writeFailed)
             << c.action;
         EXPECT_EQ(result.status, 127) << c.action;
         EXPECT_EQ(readFile(world.preload), before) << c.action;
@@ -211,7 +181,7 @@ TEST(Faults, FullFileSystemKeepsTheOldContentAndLeavesNoTemporaryFile) {
 // SIGKILL at random moments of a few hundred enable runs: every time, the file holds the
 // old content or the new one. Leftover temporary files must not trip later runs.
 TEST(Faults, KilledEnableLeavesOldOrNewContent) {
-    World world;
+    ToolFiles world;
     std::string old;
     for (int i = 0; old.size() < 64 * 1024; ++i) {
         old += "/usr/lib/x86_64-linux-gnu/preloaded-" + std::to_string(i) + ".so\n";
@@ -232,8 +202,8 @@ TEST(Faults, KilledEnableLeavesOldOrNewContent) {
         total += Clock::now() - start;
         ASSERT_EQ(readFile(world.preload), next);
     }
-    auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(total).count() /
-                     calibrationRuns;
+    auto runMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(total).count() / calibrationRuns;
 
     unsigned seed = std::random_device{}();
     RecordProperty("seed", std::to_string(seed));
@@ -275,7 +245,7 @@ TEST(Faults, KilledEnableLeavesOldOrNewContent) {
     EXPECT_EQ(enabled.status, 0);
     EXPECT_EQ(readFile(world.preload), next);
     RunResult disabled = world.run("disable");
-    EXPECT_EQ(disabled.out, kDisabledOut);
+    EXPECT_EQ(disabled.out, disabledOut);
     EXPECT_EQ(disabled.status, 0);
     EXPECT_EQ(readFile(world.preload), old);
     std::set<std::string> after = entriesOf(world.etc);
@@ -284,7 +254,7 @@ TEST(Faults, KilledEnableLeavesOldOrNewContent) {
 }
 
 TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
-    World world;
+    ToolFiles world;
     const std::string directory = world.scratch / "a-directory";
     std::filesystem::create_directory(directory);
     const std::string preloadContent = "/lib/a.so\n";
@@ -292,8 +262,7 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
     writeFile(withNewline, "a readable file whose name holds a line feed\n");
     const std::string linesOfThatName = "lib\nombrex.so\n";
     const std::string linkerError =
-        "[ERROR] Dynamic linker error message: " + directory +
-        ": cannot read file data: Is a directory\n[ERROR] Unable to load shared library\n";
+        loadFailed(directory + ": cannot read file data: Is a directory");
 
     const struct {
         const char* name;
@@ -306,28 +275,27 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
     } cases[] = {
         {"preload path is a directory: enable", "enable", directory, world.library, "",
          pathAndErrno(directory, "Is a directory"),
-         overrideWarnings(directory, world.library, 1) + kReadFailed},
+         overrideWarnings(directory, world.library, 1) + readFailed},
         {"preload path is a directory: disable", "disable", directory, world.library, "",
          pathAndErrno(directory, "Is a directory"),
-         overrideWarnings(directory, world.library, 1) + kReadFailed},
+         overrideWarnings(directory, world.library, 1) + readFailed},
         {"preload path is a directory: status", "status", directory, world.library, "",
          pathAndErrno(directory, "Is a directory"),
-         overrideWarnings(directory, world.library, 1) + kReadFailed},
+         overrideWarnings(directory, world.library, 1) + readFailed},
         // The dynamic linker cannot preload a directory; listed, it would make every program
         // start with an error.
-        {"library path is a directory: enable", "enable", world.preload, directory,
-         preloadContent, diag("libombrex.so path", directory),
-         overrideWarnings(world.preload, directory, 0) + "[ERROR] File is not a regular file\n"},
-        {"library path is a directory: conf", "conf", world.preload, directory, preloadContent,
-         "", overrideWarnings(world.preload, directory, 0) + linkerError},
+        {"library path is a directory: enable", "enable", world.preload, directory, preloadContent,
+         diag("libombrex.so path", directory),
+         overrideWarnings(world.preload, directory, 0) + notRegularFile},
+        {"library path is a directory: conf", "conf", world.preload, directory, preloadContent, "",
+         overrideWarnings(world.preload, directory, 0) + linkerError},
         {"library path is a directory: version", "version", world.preload, directory,
          preloadContent, "", overrideWarnings(world.preload, directory, 0) + linkerError},
         // A path holding an LF is not one line of the file: enable refuses it, and disable
         // never takes the lines it spans for its entry.
-        {"library path holds an LF: enable", "enable", world.preload, withNewline,
-         preloadContent, diag("libombrex.so path", withNewline),
-         overrideWarnings(world.preload, withNewline, 0) +
-             "[ERROR] The libombrex.so path must not contain a line feed.\n"},
+        {"library path holds an LF: enable", "enable", world.preload, withNewline, preloadContent,
+         diag("libombrex.so path", withNewline),
+         overrideWarnings(world.preload, withNewline, 0) + pathHoldsLineFeed},
         {"library path holds an LF: disable", "disable", world.preload, withNewline,
          linesOfThatName, alreadyAbsentOut(world.preload, withNewline),
          overrideWarnings(world.preload, withNewline, 1)},
@@ -340,8 +308,8 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
         RunResult result = runTool({c.action}, withOverrides(c.preload, c.library));
         EXPECT_EQ(result.out, c.out) << c.name;
         EXPECT_EQ(result.err, c.err) << c.name;
-        bool success = std::string(c.name).find("disable") != std::string::npos &&
-                       c.library == withNewline;
+        bool success =
+            std::string(c.name).find("disable") != std::string::npos && c.library == withNewline;
         EXPECT_EQ(result.status, success ? 0 : 127) << c.name;
         if (c.preload == world.preload) {
             EXPECT_EQ(readFile(world.preload), c.content) << c.name;
@@ -354,7 +322,7 @@ TEST(Faults, UnusualLocationsAreRefusedWithoutWriting) {
 // Thirty-two runs released at the same moment on one file. Without locking the last writer
 // wins, but every writer wrote the same content: exactly one entry, or none.
 TEST(Faults, ConcurrentRunsLeaveExactlyOneEntryOrNone) {
-    World world;
+    ToolFiles world;
     const std::string base = "/lib/a.so\n# between\n/lib/b.so\n";
     const std::string enabled = base + world.library + "\n";
     const Environment environment = overrides(world.preload, world.library);
@@ -367,7 +335,7 @@ TEST(Faults, ConcurrentRunsLeaveExactlyOneEntryOrNone) {
     } cases[] = {
         {"enable", base, enabled, enabledOut(world.preload, world.library),
          alreadyEnabledOut(world.preload, world.library)},
-        {"disable", enabled, base, kDisabledOut, alreadyAbsentOut(world.preload, world.library)},
+        {"disable", enabled, base, disabledOut, alreadyAbsentOut(world.preload, world.library)},
     };
     const int runs = 32;
     for (const auto& c : cases) {

@@ -1,16 +1,12 @@
-// Shared pieces of the fault-injection tests: the exact lines the tool writes about its
-// files, and a private mount namespace for the faults that need mounts.
+// Shared pieces of the fault-injection tests: the support they all use, and a private mount
+// namespace for the faults that need mounts.
 #ifndef OMBREX_TESTS_FAULTS_FAULTS_H
 #define OMBREX_TESTS_FAULTS_FAULTS_H
-
-#include <string>
 
 #include "tests/support/expected.h"
 #include "tests/support/run.h"
 
 namespace ombrex::test::faults {
-
-inline const std::string kLibraryPath = "/usr/local/lib/libombrex.so";
 
 // Moves this test process into a mount namespace of its own whose mounts propagate nowhere,
 // as `unshare -m --propagation private` does. False when the system refuses.

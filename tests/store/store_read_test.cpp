@@ -1,18 +1,18 @@
 // Reading the preload file, and the locations' override warnings, through the built binary.
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/store/store_fixture.h"
+#include "tests/support/expected.h"
+#include "tests/support/run.h"
 
 namespace ombrex::test {
 namespace {
 
 TEST(StoreRead, MissingFileReadsAsEmptyAndIsNotCreatedByReaders) {
-    StoreFiles files;
+    ToolFiles files;
 
     RunResult disable = runTool({"disable"}, files.options());
     EXPECT_EQ(disable.out, alreadyAbsentOut(files.preload, files.library));
@@ -21,12 +21,12 @@ TEST(StoreRead, MissingFileReadsAsEmptyAndIsNotCreatedByReaders) {
 
     // The other checks look at the tool's own process, which differs between builds.
     RunResult status = runTool({"status"}, files.options());
-    EXPECT_EQ(status.out.substr(0, kNotEnabledLine.size()), kNotEnabledLine);
+    EXPECT_EQ(status.out.substr(0, preloadNotEnabledLine.size()), preloadNotEnabledLine);
     EXPECT_EQ(status.err, overrideWarnings(files.preload, files.library, 1));
     EXPECT_EQ(status.status, 0);
 
     EXPECT_FALSE(fileExists(files.preload));
-    EXPECT_EQ(allEntries(files.dir.path()), std::vector<std::string>{"libombrex.so"});
+    EXPECT_EQ(entriesOf(files.etc), std::set<std::string>{});
 }
 
 // The new entry is appended to exactly what was read: any byte lost or added shows.
@@ -49,7 +49,7 @@ TEST(StoreRead, ContentIsReadWholeAndKeptByteForByte) {
         {"one MiB", big, ""},
     };
     for (const Case& c : cases) {
-        StoreFiles files;
+        ToolFiles files;
         writeFile(files.preload, c.before, 0644);
         RunResult result = runTool({"enable"}, files.options());
         EXPECT_EQ(result.out, enabledOut(files.preload, files.library)) << c.name;
@@ -57,7 +57,7 @@ TEST(StoreRead, ContentIsReadWholeAndKeptByteForByte) {
         EXPECT_EQ(result.status, 0) << c.name;
         EXPECT_EQ(readFile(files.preload), c.before + c.appendedAfter + files.library + "\n")
             << c.name;
-        EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{}) << c.name;
     }
 }
 
@@ -67,7 +67,7 @@ TEST(StoreRead, EntryRemovedFromFileWithoutFinalLineFeed) {
         std::string before;
         std::string after;
     };
-    StoreFiles files;
+    ToolFiles files;
     const Case cases[] = {
         {"only the entry: the file stays, empty", files.library + "\n", ""},
         {"entry last, no final LF", "/usr/lib/a.so\n" + files.library, "/usr/lib/a.so\n"},
@@ -75,7 +75,7 @@ TEST(StoreRead, EntryRemovedFromFileWithoutFinalLineFeed) {
     for (const Case& c : cases) {
         writeFile(files.preload, c.before, 0644);
         RunResult result = runTool({"disable"}, files.options());
-        EXPECT_EQ(result.out, kDisabledOut) << c.name;
+        EXPECT_EQ(result.out, disabledOut) << c.name;
         EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
         ASSERT_TRUE(fileExists(files.preload)) << c.name;
@@ -85,7 +85,7 @@ TEST(StoreRead, EntryRemovedFromFileWithoutFinalLineFeed) {
 
 // The environment is consulted on every resolution: once to read, once more to write.
 TEST(StoreRead, OverrideWarningOnEveryResolution) {
-    StoreFiles files;
+    ToolFiles files;
     const std::string entry = files.library + "\n";
     struct Case {
         const char* name;
@@ -98,7 +98,7 @@ TEST(StoreRead, OverrideWarningOnEveryResolution) {
         {"enable writes", "enable", "", enabledOut(files.preload, files.library), 2},
         {"enable finds the entry", "enable", entry, alreadyEnabledOut(files.preload, files.library),
          1},
-        {"disable writes", "disable", entry, kDisabledOut, 2},
+        {"disable writes", "disable", entry, disabledOut, 2},
         {"disable finds nothing", "disable", "", alreadyAbsentOut(files.preload, files.library), 1},
     };
     for (const Case& c : cases) {
@@ -113,13 +113,13 @@ TEST(StoreRead, OverrideWarningOnEveryResolution) {
 
 TEST(StoreRead, UnreadableFileIsFatalForEveryAction) {
     OMBREX_REQUIRE_ROOT();
-    StoreFiles files;
+    ToolFiles files;
     const std::string before = files.library + "\n";
     writeFile(files.preload, before, 0600);
     for (const char* action : {"enable", "disable", "status"}) {
-        RunResult result = runTool({action}, StoreFiles::asNobody(files.options()));
+        RunResult result = runTool({action}, asUnprivileged(files.options()));
         EXPECT_EQ(result.out, pathAndErrno(files.preload, "Permission denied")) << action;
-        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + kReadFailed)
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + readFailed)
             << action;
         EXPECT_EQ(result.status, 127) << action;
         EXPECT_EQ(readFile(files.preload), before) << action;
@@ -130,7 +130,7 @@ TEST(StoreRead, UnreadableFileIsFatalForEveryAction) {
 // plus 10 bytes would otherwise read as 10 bytes and be cut down to them by a rewrite.
 TEST(StoreRead, TooLargeFileIsRefusedAndLeftUntouched) {
     for (off_t size : {off_t{2147483647}, (off_t{4} << 30) + 10}) {
-        StoreFiles files;
+        ToolFiles files;
         writeFile(files.preload, "", 0644);
         ASSERT_EQ(truncate(files.preload.c_str(), size), 0) << std::strerror(errno);
         struct stat before {};
@@ -138,7 +138,7 @@ TEST(StoreRead, TooLargeFileIsRefusedAndLeftUntouched) {
         for (const char* action : {"enable", "disable", "status"}) {
             RunResult result = runTool({action}, files.options());
             EXPECT_EQ(result.out, diag("ld.so.preload path", files.preload)) << action << size;
-            EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + kTooLarge)
+            EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + tooLarge)
                 << action << size;
             EXPECT_EQ(result.status, 127) << action << size;
         }
@@ -147,14 +147,14 @@ TEST(StoreRead, TooLargeFileIsRefusedAndLeftUntouched) {
         EXPECT_EQ(after.st_size, size);
         EXPECT_EQ(after.st_ino, before.st_ino);
         EXPECT_EQ(after.st_blocks, before.st_blocks);
-        EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{});
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{});
     }
 }
 
 // The reader keeps the true byte count: a file with a NUL is never rewritten, since the
 // rebuilt text would end at the NUL and drop the rest.
 TEST(StoreRead, FileHoldingNulIsNotRewritten) {
-    StoreFiles files;
+    ToolFiles files;
     const std::string withNul("/usr/lib/a.so\0/b.so\n", 20);
     struct Case {
         const char* action;
@@ -166,10 +166,7 @@ TEST(StoreRead, FileHoldingNulIsNotRewritten) {
         writeFile(files.preload, c.content, 0644);
         RunResult result = runTool({c.action}, files.options());
         EXPECT_EQ(result.out, diag("ld.so.preload path", files.preload)) << c.action;
-        EXPECT_EQ(result.err,
-                  overrideWarnings(files.preload, files.library, 1) +
-                      "[ERROR] Refusing to rewrite the ld.so.preload file: it contains a NUL "
-                      "byte.\n")
+        EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 1) + nulRefused)
             << c.action;
         EXPECT_EQ(result.status, 127) << c.action;
         EXPECT_EQ(readFile(files.preload), c.content) << c.action;
@@ -179,14 +176,14 @@ TEST(StoreRead, FileHoldingNulIsNotRewritten) {
 // An override that is present but empty counts: it names no file, so it reads as empty and
 // cannot be written, and nothing lands in the working directory.
 TEST(StoreRead, EmptyPreloadOverride) {
-    StoreFiles files;
+    ToolFiles files;
     ScratchDirectory workingDirectory;
-    RunOptions options = StoreFiles::optionsFor("", files.library);
+    RunOptions options = withOverrides("", files.library);
     options.workingDirectory = workingDirectory.path();
 
     RunResult enable = runTool({"enable"}, options);
     EXPECT_EQ(enable.out, pathAndErrno("", "No such file or directory"));
-    EXPECT_EQ(enable.err, overrideWarnings("", files.library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(enable.err, overrideWarnings("", files.library, 2) + openForWritingFailed);
     EXPECT_EQ(enable.status, 127);
 
     RunResult disable = runTool({"disable"}, options);
@@ -195,12 +192,13 @@ TEST(StoreRead, EmptyPreloadOverride) {
     EXPECT_EQ(disable.status, 0);
 
     RunResult status = runTool({"status"}, options);
-    EXPECT_EQ(status.out.substr(0, kNotEnabledLine.size()), kNotEnabledLine);
+    EXPECT_EQ(status.out.substr(0, preloadNotEnabledLine.size()), preloadNotEnabledLine);
     EXPECT_EQ(status.err, overrideWarnings("", files.library, 1));
     EXPECT_EQ(status.status, 0);
 
-    EXPECT_EQ(allEntries(workingDirectory.path()), std::vector<std::string>{});
-    EXPECT_EQ(allEntries(files.dir.path()), std::vector<std::string>{"libombrex.so"});
+    EXPECT_EQ(entriesOf(workingDirectory.path()), std::set<std::string>{});
+    EXPECT_EQ(entriesOf(files.etc), std::set<std::string>{});
+    EXPECT_EQ(entriesOf(files.lib), std::set<std::string>{"libombrex.so"});
 }
 
 // Paths are values of a fixed format: a quote or a per-cent sign is printed as it is. (The
@@ -215,16 +213,16 @@ TEST(StoreRead, QuoteAndPerCentInPathsArePrintedVerbatim) {
     const std::string library = libraryDir + "/libombrex.so";
     writeFile(library, "stand-in\n", 0644);
 
-    RunResult enable = runTool({"enable"}, StoreFiles::optionsFor(preload, library));
+    RunResult enable = runTool({"enable"}, withOverrides(preload, library));
     EXPECT_EQ(enable.out, enabledOut(preload, library));
     EXPECT_EQ(enable.err, overrideWarnings(preload, library, 2));
     EXPECT_EQ(enable.status, 0);
     EXPECT_EQ(readFile(preload), library + "\n");
 
     const std::string missing = dir + "/missing'%s/ld.so.preload";
-    RunResult failed = runTool({"enable"}, StoreFiles::optionsFor(missing, library));
+    RunResult failed = runTool({"enable"}, withOverrides(missing, library));
     EXPECT_EQ(failed.out, pathAndErrno(missing, "No such file or directory"));
-    EXPECT_EQ(failed.err, overrideWarnings(missing, library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(failed.err, overrideWarnings(missing, library, 2) + openForWritingFailed);
     EXPECT_EQ(failed.status, 127);
 }
 

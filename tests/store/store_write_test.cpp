@@ -1,11 +1,10 @@
 // Replacing the preload file, through the built binary: what the file holds afterwards, who
 // owns it, and what a failed write leaves behind.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,12 +12,13 @@
 #include <thread>
 #include <unistd.h>
 
-#include "tests/store/store_fixture.h"
+#include "tests/support/expected.h"
+#include "tests/support/run.h"
 
 namespace ombrex::test {
 namespace {
 
-const std::string kOther = "/usr/lib/other.so\n";
+const std::string otherEntry = "/usr/lib/other.so\n";
 
 struct FileInfo {
     uid_t uid;
@@ -51,7 +51,7 @@ RunResult runWithPrivateMounts(const std::string& script, const std::vector<std:
 
 TEST(StoreWrite, NewFileGetsMode0644WhateverTheUmask) {
     for (mode_t mask : {mode_t{077}, mode_t{022}, mode_t{0}}) {
-        StoreFiles files;
+        ToolFiles files;
         RunOptions options = files.options();
         options.umask = mask;
         RunResult result = runTool({"enable"}, options);
@@ -60,26 +60,26 @@ TEST(StoreWrite, NewFileGetsMode0644WhateverTheUmask) {
         EXPECT_EQ(result.status, 0) << mask;
         EXPECT_EQ(readFile(files.preload), files.library + "\n") << mask;
         EXPECT_EQ(infoOf(files.preload).mode, 0644u) << mask;
-        EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{}) << mask;
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{}) << mask;
     }
 }
 
 TEST(StoreWrite, MissingDirectoryFailsToOpen) {
-    StoreFiles files;
-    const std::string preload = files.dir / "missing/ld.so.preload";
-    RunResult result = runTool({"enable"}, StoreFiles::optionsFor(preload, files.library));
+    ToolFiles files;
+    const std::string preload = files.scratch / "missing/ld.so.preload";
+    RunResult result = runTool({"enable"}, withOverrides(preload, files.library));
     EXPECT_EQ(result.out, pathAndErrno(preload, "No such file or directory"));
-    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + kOpenForWritingFailed);
+    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + openForWritingFailed);
     EXPECT_EQ(result.status, 127);
-    EXPECT_FALSE(fileExists(files.dir / "missing"));
-    EXPECT_EQ(allEntries(files.dir.path()), std::vector<std::string>{"libombrex.so"});
+    EXPECT_EQ(entriesOf(files.scratch.path()), (std::set<std::string>{"etc", "lib"}));
+    EXPECT_EQ(entriesOf(files.etc), std::set<std::string>{});
 }
 
 // /dev/full reads as empty and refuses every write. As root the tool sees it in a mount
 // namespace whose /dev is a scratch tmpfs, so even a writer that wrongly replaced device
 // nodes could not touch the real one; a user cannot write /dev at all.
-RunResult runAgainstDevFull(const std::string& action, const StoreFiles& files) {
-    RunOptions options = StoreFiles::optionsFor("/dev/full", files.library);
+RunResult runAgainstDevFull(const std::string& action, const ToolFiles& files) {
+    RunOptions options = withOverrides("/dev/full", files.library);
     if (!runningAsRoot()) {
         return runTool({action}, options);
     }
@@ -91,14 +91,14 @@ RunResult runAgainstDevFull(const std::string& action, const StoreFiles& files) 
 /usr/bin/mount --bind "$scratch/full" /dev/full
 exec "$tool" "$action"
 )";
-    return runWithPrivateMounts(script, {files.dir.path(), toolPath(), action}, options);
+    return runWithPrivateMounts(script, {files.scratch.path(), toolPath(), action}, options);
 }
 
 TEST(StoreWrite, DevFullReadsAsEmptyAndEveryWriteFails) {
     if (!runningAsRoot() && access("/dev", W_OK) == 0) {
         GTEST_SKIP() << "/dev is writable without root";
     }
-    StoreFiles files;
+    ToolFiles files;
 
     RunResult disable = runAgainstDevFull("disable", files);
     EXPECT_EQ(disable.out, alreadyAbsentOut("/dev/full", files.library));
@@ -107,7 +107,7 @@ TEST(StoreWrite, DevFullReadsAsEmptyAndEveryWriteFails) {
 
     RunResult enable = runAgainstDevFull("enable", files);
     EXPECT_EQ(enable.out, pathAndErrno("/dev/full", "No space left on device"));
-    EXPECT_EQ(enable.err, overrideWarnings("/dev/full", files.library, 2) + kWriteFailed);
+    EXPECT_EQ(enable.err, overrideWarnings("/dev/full", files.library, 2) + writeFailed);
     EXPECT_EQ(enable.status, 127);
 
     struct stat info {};
@@ -121,14 +121,14 @@ TEST(StoreWrite, DevFullReadsAsEmptyAndEveryWriteFails) {
 // temporary file behind.
 TEST(StoreWrite, FailedWriteLeavesOldFileWhole) {
     OMBREX_REQUIRE_ROOT();
-    StoreFiles files;
+    ToolFiles files;
     std::string old;
     while (old.size() < 40000) {
         old += "# filler that takes up room on a small file system\n";
     }
-    writeFile(files.dir / "seed", old, 0644);
-    ASSERT_EQ(mkdir((files.dir / "small").c_str(), 0755), 0);
-    const std::string preload = files.dir / "small/ld.so.preload";
+    writeFile(files.scratch / "seed", old, 0644);
+    ASSERT_EQ(mkdir((files.scratch / "small").c_str(), 0755), 0);
+    const std::string preload = files.scratch / "small/ld.so.preload";
     // 64 KiB hold the old file but not a second copy beside it.
     const std::string script = R"(dir=$1 tool=$2
 /usr/bin/mount -t tmpfs -o size=64k,mode=0755 ombrex-test-small "$dir/small"
@@ -140,14 +140,14 @@ status=$?
 /usr/bin/cp "$dir/small/ld.so.preload" "$dir/after"
 exit $status
 )";
-    RunResult result = runWithPrivateMounts(script, {files.dir.path(), toolPath()},
-                                            StoreFiles::optionsFor(preload, files.library));
+    RunResult result = runWithPrivateMounts(script, {files.scratch.path(), toolPath()},
+                                            withOverrides(preload, files.library));
     EXPECT_EQ(result.out, pathAndErrno(preload, "No space left on device"));
-    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + kWriteFailed);
+    EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2) + writeFailed);
     EXPECT_EQ(result.status, 127);
-    EXPECT_EQ(readFile(files.dir / "listing"), "ld.so.preload\n");
+    EXPECT_EQ(readFile(files.scratch / "listing"), "ld.so.preload\n");
     // Compared as a flag: a mismatch of 40 kB would drown the report.
-    std::string after = readFile(files.dir / "after");
+    std::string after = readFile(files.scratch / "after");
     EXPECT_TRUE(after == old) << "old file changed: " << after.size() << " bytes now";
 }
 
@@ -161,27 +161,27 @@ TEST(StoreWrite, UnprivilegedUserCannotWrite) {
     };
     const Case cases[] = {
         {"file of root, 0644", true, 0, 0644},
-        {"own file, 0444", true, kUnprivilegedUid, 0444},
+        {"own file, 0444", true, unprivilegedUid, 0444},
         {"no file, directory of root", false, 0, 0},
     };
     for (const Case& c : cases) {
-        StoreFiles files;
+        ToolFiles files;
         if (c.exists) {
-            writeFile(files.preload, kOther, 0644);
+            writeFile(files.preload, otherEntry, 0644);
             setOwner(files.preload, c.owner, c.owner, c.mode);
         }
-        RunResult result = runTool({"enable"}, StoreFiles::asNobody(files.options()));
+        RunResult result = runTool({"enable"}, asUnprivileged(files.options()));
         EXPECT_EQ(result.out, pathAndErrno(files.preload, "Permission denied")) << c.name;
         EXPECT_EQ(result.err,
-                  overrideWarnings(files.preload, files.library, 2) + kOpenForWritingFailed)
+                  overrideWarnings(files.preload, files.library, 2) + openForWritingFailed)
             << c.name;
         EXPECT_EQ(result.status, 127) << c.name;
         if (c.exists) {
-            EXPECT_EQ(readFile(files.preload), kOther) << c.name;
+            EXPECT_EQ(readFile(files.preload), otherEntry) << c.name;
         } else {
             EXPECT_FALSE(fileExists(files.preload)) << c.name;
         }
-        EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{}) << c.name;
     }
 }
 
@@ -203,23 +203,22 @@ TEST(StoreWrite, SymlinkedFileStaysALink) {
         {"dangling", {{"etc/ld.so.preload", "../data/new"}}, "data/new", false},
     };
     for (const Case& c : cases) {
-        StoreFiles files;
-        const std::string& root = files.dir.path();
-        ASSERT_EQ(mkdir((root + "/etc").c_str(), 0755), 0);
+        ToolFiles files;
+        const std::string& root = files.scratch.path();
         ASSERT_EQ(mkdir((root + "/data").c_str(), 0755), 0);
-        const std::string target = files.dir / c.target;
+        const std::string target = files.scratch / c.target;
         if (c.targetExists) {
-            writeFile(target, kOther, 0644);
+            writeFile(target, otherEntry, 0644);
         }
         std::vector<std::pair<std::string, std::string>> links;
         for (const auto& [link, text] : c.links) {
             std::string resolved = text[0] == '@' ? root + text.substr(1) : text;
-            ASSERT_EQ(symlink(resolved.c_str(), (files.dir / link).c_str()), 0) << c.name;
-            links.emplace_back(files.dir / link, resolved);
+            ASSERT_EQ(symlink(resolved.c_str(), (files.scratch / link).c_str()), 0) << c.name;
+            links.emplace_back(files.scratch / link, resolved);
         }
         const std::string preload = links.front().first;
 
-        RunResult result = runTool({"enable"}, StoreFiles::optionsFor(preload, files.library));
+        RunResult result = runTool({"enable"}, withOverrides(preload, files.library));
         EXPECT_EQ(result.out, enabledOut(preload, files.library)) << c.name;
         EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
@@ -230,21 +229,21 @@ TEST(StoreWrite, SymlinkedFileStaysALink) {
             ASSERT_GE(length, 0) << c.name << ": " << link << " is no longer a link";
             EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), text) << c.name;
         }
-        EXPECT_EQ(readFile(target), (c.targetExists ? kOther : "") + files.library + "\n")
+        EXPECT_EQ(readFile(target), (c.targetExists ? otherEntry : "") + files.library + "\n")
             << c.name;
         EXPECT_EQ(infoOf(target).mode, 0644u) << c.name;
-        EXPECT_EQ(hiddenEntries(root + "/etc"), std::vector<std::string>{}) << c.name;
-        EXPECT_EQ(hiddenEntries(root + "/data"), std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{}) << c.name;
+        EXPECT_EQ(hiddenEntriesOf(root + "/data"), std::set<std::string>{}) << c.name;
     }
 }
 
 TEST(StoreWrite, ReplacedFileKeepsOwnerModeAndAttributes) {
     OMBREX_REQUIRE_ROOT();
-    StoreFiles files;
-    writeFile(files.preload, kOther, 0644);
+    ToolFiles files;
+    writeFile(files.preload, otherEntry, 0644);
     setOwner(files.preload, 1234, 5678, 0640);
-    const char kAttribute[] = "user.ombrex-test";
-    bool attributesSupported = setxattr(files.preload.c_str(), kAttribute, "kept", 4, 0) == 0;
+    const char attribute[] = "user.ombrex-test";
+    bool attributesSupported = setxattr(files.preload.c_str(), attribute, "kept", 4, 0) == 0;
     if (!attributesSupported) {
         ASSERT_TRUE(errno == ENOTSUP || errno == EOPNOTSUPP) << std::strerror(errno);
     }
@@ -253,17 +252,17 @@ TEST(StoreWrite, ReplacedFileKeepsOwnerModeAndAttributes) {
     EXPECT_EQ(result.out, enabledOut(files.preload, files.library));
     EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(files.preload), kOther + files.library + "\n");
+    EXPECT_EQ(readFile(files.preload), otherEntry + files.library + "\n");
     FileInfo info = infoOf(files.preload);
     EXPECT_EQ(info.uid, 1234u);
     EXPECT_EQ(info.gid, 5678u);
     EXPECT_EQ(info.mode, 0640u);
     if (attributesSupported) {
         char value[16] = {};
-        EXPECT_EQ(getxattr(files.preload.c_str(), kAttribute, value, sizeof value), 4);
+        EXPECT_EQ(getxattr(files.preload.c_str(), attribute, value, sizeof value), 4);
         EXPECT_STREQ(value, "kept");
     }
-    EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{});
 }
 
 // Where the file cannot be replaced by its writer, it is rewritten in place, still whole.
@@ -276,38 +275,37 @@ TEST(StoreWrite, WritesInPlaceWhenReplacingIsNotPossible) {
         mode_t fileMode;
     };
     const Case cases[] = {
-        {"directory not writable by the file's owner", 0, kUnprivilegedUid, 0644},
-        {"owner cannot be kept", kUnprivilegedUid, 0, 0666},
+        {"directory not writable by the file's owner", 0, unprivilegedUid, 0644},
+        {"owner cannot be kept", unprivilegedUid, 0, 0666},
     };
     for (const Case& c : cases) {
-        StoreFiles files;
-        const std::string dir = files.dir / "etc";
-        const std::string preload = dir + "/ld.so.preload";
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+        ToolFiles files;
+        const std::string& dir = files.etc;
+        const std::string& preload = files.preload;
         setOwner(dir, c.directoryOwner, c.directoryOwner, 0755);
-        writeFile(preload, kOther, 0644);
+        writeFile(preload, otherEntry, 0644);
         setOwner(preload, c.fileOwner, c.fileOwner, c.fileMode);
 
-        RunResult result = runTool(
-            {"enable"}, StoreFiles::asNobody(StoreFiles::optionsFor(preload, files.library)));
+        RunResult result =
+            runTool({"enable"}, asUnprivileged(withOverrides(preload, files.library)));
         EXPECT_EQ(result.out, enabledOut(preload, files.library)) << c.name;
         EXPECT_EQ(result.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(result.status, 0) << c.name;
-        EXPECT_EQ(readFile(preload), kOther + files.library + "\n") << c.name;
+        EXPECT_EQ(readFile(preload), otherEntry + files.library + "\n") << c.name;
         FileInfo info = infoOf(preload);
         EXPECT_EQ(info.uid, c.fileOwner) << c.name;
         EXPECT_EQ(info.gid, c.fileOwner) << c.name;
         EXPECT_EQ(info.mode, c.fileMode) << c.name;
-        EXPECT_EQ(allEntries(dir), std::vector<std::string>{"ld.so.preload"}) << c.name;
+        EXPECT_EQ(entriesOf(dir), std::set<std::string>{"ld.so.preload"}) << c.name;
 
         // Shorter content: nothing of the longer old content may be left at the end.
-        RunResult shrink = runTool(
-            {"disable"}, StoreFiles::asNobody(StoreFiles::optionsFor(preload, files.library)));
-        EXPECT_EQ(shrink.out, kDisabledOut) << c.name;
+        RunResult shrink =
+            runTool({"disable"}, asUnprivileged(withOverrides(preload, files.library)));
+        EXPECT_EQ(shrink.out, disabledOut) << c.name;
         EXPECT_EQ(shrink.err, overrideWarnings(preload, files.library, 2)) << c.name;
         EXPECT_EQ(shrink.status, 0) << c.name;
-        EXPECT_EQ(readFile(preload), kOther) << c.name;
-        EXPECT_EQ(allEntries(dir), std::vector<std::string>{"ld.so.preload"}) << c.name;
+        EXPECT_EQ(readFile(preload), otherEntry) << c.name;
+        EXPECT_EQ(entriesOf(dir), std::set<std::string>{"ld.so.preload"}) << c.name;
     }
 }
 
@@ -315,12 +313,12 @@ TEST(StoreWrite, WritesInPlaceWhenReplacingIsNotPossible) {
 // rewritten in place rather than failing.
 TEST(StoreWrite, FileMountedOverThePathIsRewrittenInPlace) {
     OMBREX_REQUIRE_ROOT();
-    StoreFiles files;
-    const std::string mounted = files.dir / "mounted";
-    writeFile(mounted, kOther, 0644);
+    ToolFiles files;
+    const std::string mounted = files.scratch / "mounted";
+    writeFile(mounted, otherEntry, 0644);
     writeFile(files.preload, "", 0644);
-    const std::string script = R"(dir=$1 tool=$2 action=$3
-/usr/bin/mount --bind "$dir/mounted" "$dir/ld.so.preload"
+    const std::string script = R"(mounted=$1 preload=$2 tool=$3 action=$4
+/usr/bin/mount --bind "$mounted" "$preload"
 exec "$tool" "$action"
 )";
     struct Step {
@@ -329,27 +327,27 @@ exec "$tool" "$action"
         std::string after;
     };
     const Step steps[] = {
-        {"enable", enabledOut(files.preload, files.library), kOther + files.library + "\n"},
-        {"disable", kDisabledOut, kOther},
+        {"enable", enabledOut(files.preload, files.library), otherEntry + files.library + "\n"},
+        {"disable", disabledOut, otherEntry},
     };
     for (const Step& step : steps) {
-        RunResult result = runWithPrivateMounts(script, {files.dir.path(), toolPath(), step.action},
-                                                files.options());
+        RunResult result = runWithPrivateMounts(
+            script, {mounted, files.preload, toolPath(), step.action}, files.options());
         EXPECT_EQ(result.out, step.out) << step.action;
         EXPECT_EQ(result.err, overrideWarnings(files.preload, files.library, 2)) << step.action;
         EXPECT_EQ(result.status, 0) << step.action;
         EXPECT_EQ(readFile(mounted), step.after) << step.action;
         EXPECT_EQ(readFile(files.preload), "") << step.action;
-        EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{}) << step.action;
+        EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{}) << step.action;
     }
 }
 
 // Every program that starts reads the preload file: while it is being rewritten, a reader
 // must see the old content or the new, never an empty or partial file.
 TEST(StoreWrite, ReaderNeverSeesPartialContent) {
-    StoreFiles files;
-    const std::string disabled = kOther;
-    const std::string enabled = kOther + files.library + "\n";
+    ToolFiles files;
+    const std::string disabled = otherEntry;
+    const std::string enabled = otherEntry + files.library + "\n";
     writeFile(files.preload, disabled, 0644);
 
     std::atomic<bool> stop{false};
@@ -396,7 +394,7 @@ TEST(StoreWrite, ReaderNeverSeesPartialContent) {
     EXPECT_EQ(bad, std::vector<std::string>{});
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(readFile(files.preload), disabled);
-    EXPECT_EQ(hiddenEntries(files.dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(hiddenEntriesOf(files.etc), std::set<std::string>{});
 }
 
 } // namespace

@@ -1,19 +1,23 @@
-// The exact lines the tool writes about its two files, for black-box tests that compare
-// output byte for byte, and the environment that points the tool at scratch files.
+// The exact lines the tool writes, for black-box tests that compare output byte for byte. Each
+// text is spelled here once and the tests compose them; long fixed outputs are golden files in
+// tests/expected/, named <action>-<case>.stdout or .stderr.
 #ifndef OMBREX_TESTS_SUPPORT_EXPECTED_H
 #define OMBREX_TESTS_SUPPORT_EXPECTED_H
 
 #include <string>
 
-#include "tests/support/run.h"
-
 namespace ombrex::test {
 
-inline const std::string kPreloadVariable = "OMBREX_TEST_LD_SO_PRELOAD_PATH";
-inline const std::string kLibraryVariable = "OMBREX_TEST_LIBOMBREX_SO_PATH";
+// The content of the golden file tests/expected/<name>.
+std::string goldenOutput(const std::string& name);
 
+// Message forms. Only the diagnostic quotes its value.
 inline std::string diag(const std::string& label, const std::string& value) {
     return "[DIAG] " + label + ": '" + value + "'\n";
+}
+
+inline std::string error(const std::string& text) {
+    return "[ERROR] " + text + "\n";
 }
 
 inline std::string preloadWarning(const std::string& preload) {
@@ -35,10 +39,27 @@ inline std::string overrideWarnings(const std::string& preload, const std::strin
     return text;
 }
 
+inline std::string libraryWritableWarning(const std::string& library) {
+    return "[WARNING] libombrex.so file is writable by group or others: " + library + "\n";
+}
+
+inline std::string directoryWarning(const std::string& directory) {
+    return "[WARNING] A directory above libombrex.so is writable by others: " + directory + "\n";
+}
+
+inline const std::string anotherInstanceWarning =
+    "[WARNING] Another Ombrex instance found in ld.so.preload file.\n";
+
+// Diagnostics before a failure or a finding.
 inline std::string pathAndErrno(const std::string& preload, const std::string& error) {
     return diag("ld.so.preload path", preload) + diag("Error message", error);
 }
 
+inline std::string referenceDiagnostics(const std::string& preload) {
+    return diag("ld.so.preload path", preload) + diag("Search string", "libombrex.so");
+}
+
+// What enable and disable write on standard output when they run to their end.
 inline std::string enabledOut(const std::string& preload, const std::string& library) {
     return diag("ld.so.preload path", preload) + diag("Ombrex library path", library) +
            "SUCCESS: Ombrex has been enabled.\n";
@@ -49,7 +70,7 @@ inline std::string alreadyEnabledOut(const std::string& preload, const std::stri
            "[NOTICE] Ombrex is already enabled in /etc/ld.so.preload.\n";
 }
 
-inline const std::string kDisabledOut =
+inline const std::string disabledOut =
     "[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n"
     "[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n";
 
@@ -58,14 +79,68 @@ inline std::string alreadyAbsentOut(const std::string& preload, const std::strin
            "[NOTICE] Ombrex library is already absent from the ld.so.preload file.\n";
 }
 
-inline Environment overrides(const std::string& preload, const std::string& library) {
-    return {{kPreloadVariable, preload}, {kLibraryVariable, library}};
+// Fatal errors, as they end standard error.
+inline const std::string openForWritingFailed =
+    error("Unable to open file for writing (missing sudo, maybe?).");
+inline const std::string writeFailed = error("Unable to write to file.");
+inline const std::string readFailed = error("Unable to read ld.so.preload file.");
+inline const std::string tooLarge =
+    error("Unable to read the ld.so.preload file: it is too large.");
+inline const std::string readAllocationFailed =
+    error("Unable to malloc() for reading the file content.");
+inline const std::string nulRefused =
+    error("Refusing to rewrite the ld.so.preload file: it contains a NUL byte.");
+inline const std::string anotherInstance = error("Another Ombrex instance encountered.");
+inline const std::string duplicateEntry = error("Duplicate libombrex.so entry encountered");
+inline const std::string multipleReferences = error("Multiple Ombrex references found, aborting.");
+inline const std::string libraryInaccessible = error("Unable to access libombrex.so file");
+inline const std::string notRegularFile = error("File is not a regular file");
+inline const std::string pathNotAbsolute = error("The libombrex.so path must be absolute.");
+inline const std::string pathSplits =
+    error("The libombrex.so path must not contain blanks, tabs, ':' or '#'.");
+inline const std::string pathHoldsLineFeed =
+    error("The libombrex.so path must not contain a line feed.");
+inline const std::string versionFailed = error("Ombrex version datasource failed");
+
+// The two error lines of a library that the dynamic linker cannot open.
+inline std::string loadFailed(const std::string& linkerError) {
+    return error("Dynamic linker error message: " + linkerError) +
+           error("Unable to load shared library");
 }
 
-inline RunOptions withOverrides(const std::string& preload, const std::string& library) {
-    RunOptions options;
-    options.environment = overrides(preload, library);
-    return options;
+// The status report, one line per check and verdict.
+inline const std::string preloadNotEnabledLine =
+    "/etc/ld.so.preload:            NOT OK - Ombrex is not enabled.\n";
+inline const std::string preloadEnabledLine =
+    "/etc/ld.so.preload:            OK - Ombrex is enabled.\n";
+inline const std::string preloadForeignLine =
+    "/etc/ld.so.preload:            NOT OK - 'libombrex.so' found, but not with the expected "
+    "path - is another Ombrex instance enabled?\n";
+inline const std::string ldPreloadNotSetLine = "LD_PRELOAD environment var:    NOT OK - Not set.\n";
+inline const std::string ldPreloadFoundLine =
+    "LD_PRELOAD environment var:    OK - Ombrex reference found.\n";
+inline const std::string ldPreloadOtherLine =
+    "LD_PRELOAD environment var:    NOT SET - Set, but no Ombrex reference found.\n";
+inline const std::string notLoadedLine =
+    "Current process (shared libs): NOT OK - Unable to find libombrex.so.\n";
+inline const std::string loadedInFrontLine =
+    "Current process (shared libs): OK - libombrex.so is loaded in front of libc.so.6.\n";
+inline const std::string execveNotOverloadedLine =
+    "Current process (execve addr): NOT OK - execve() symbol not overloaded, Ombrex is not "
+    "loaded.\n";
+inline const std::string execveOverloadedLine =
+    "Current process (execve addr): OK - execve() symbol address changed, looks like Ombrex is "
+    "loaded.\n";
+
+// What the last three checks say in a process that nothing was preloaded into.
+inline const std::string unpreloadedProcessLines =
+    ldPreloadNotSetLine + notLoadedLine + execveNotOverloadedLine;
+
+// The version report.
+inline const std::string toolVersionLine = "Ombrex CLI tool version: 2.5.2\n";
+
+inline std::string libraryVersionLine(const std::string& version, const std::string& path) {
+    return "Ombrex library version:  " + version + " (path: " + path + ")\n";
 }
 
 } // namespace ombrex::test

@@ -85,8 +85,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
     RunResult result;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
+    int openPipes = 2;
+    while (openPipes > 0) {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -104,7 +104,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
             } else if (got == 0 || errno != EINTR) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open;
+                --openPipes;
             }
         }
     }
@@ -177,6 +177,57 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode)
 bool fileExists(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0;
+}
+
+std::set<std::string> entriesOf(const std::string& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::set<std::string> hiddenEntriesOf(const std::string& directory) {
+    std::set<std::string> hidden;
+    for (const std::string& name : entriesOf(directory)) {
+        if (name[0] == '.') {
+            hidden.insert(name);
+        }
+    }
+    return hidden;
+}
+
+Environment overrides(const std::string& preload, const std::string& library) {
+    return {{preloadVariable, preload}, {libraryVariable, library}};
+}
+
+RunOptions withOverrides(const std::string& preload, const std::string& library) {
+    RunOptions options;
+    options.environment = overrides(preload, library);
+    return options;
+}
+
+RunOptions asUnprivileged(RunOptions options) {
+    options.uid = unprivilegedUid;
+    options.gid = unprivilegedGid;
+    return options;
+}
+
+ToolFiles::ToolFiles() {
+    for (const std::string& directory : {etc, lib}) {
+        if (mkdir(directory.c_str(), 0755) != 0 || chmod(directory.c_str(), 0755) != 0) {
+            throw std::runtime_error("cannot create " + directory);
+        }
+    }
+    writeFile(library, "stands in for the library; never loaded\n", 0644);
+}
+
+RunOptions ToolFiles::options() const {
+    return withOverrides(preload, library);
+}
+
+RunResult ToolFiles::run(const std::string& action) const {
+    return runTool({action}, options());
 }
 
 bool runningAsRoot() {

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -64,10 +65,42 @@ class ScratchDirectory {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 bool fileExists(const std::string& path);
+// The names in a directory, and those of its hidden files alone: an interrupted replacement
+// would leave a hidden temporary file beside the preload file.
+std::set<std::string> entriesOf(const std::string& directory);
+std::set<std::string> hiddenEntriesOf(const std::string& directory);
+
+// The two variables that point the tool at other files than the system's.
+inline const std::string preloadVariable = "OMBREX_TEST_LD_SO_PRELOAD_PATH";
+inline const std::string libraryVariable = "OMBREX_TEST_LIBOMBREX_SO_PATH";
+
+Environment overrides(const std::string& preload, const std::string& library);
+RunOptions withOverrides(const std::string& preload, const std::string& library);
 
 // The user "nobody" for tests that must not run as root.
-inline constexpr uid_t kUnprivilegedUid = 65534;
-inline constexpr gid_t kUnprivilegedGid = 65534;
+inline constexpr uid_t unprivilegedUid = 65534;
+inline constexpr gid_t unprivilegedGid = 65534;
+
+// The options, run as the user "nobody" (the caller must be root).
+RunOptions asUnprivileged(RunOptions options);
+
+// The files that one run of the tool works on, in a scratch directory of their own: etc/, which
+// holds the preload file once the test or the tool writes it, and lib/libombrex.so, a readable
+// stand-in for the library that these tests never load. Both directories are open to every
+// user, so that runs as "nobody" reach them.
+struct ToolFiles {
+    ToolFiles();
+
+    ScratchDirectory scratch;
+    std::string etc = scratch / "etc";
+    std::string preload = etc + "/ld.so.preload";
+    std::string lib = scratch / "lib";
+    std::string library = lib + "/libombrex.so";
+
+    // The overrides that name preload and library.
+    RunOptions options() const;
+    RunResult run(const std::string& action) const;
+};
 
 // True when the tests run as root; outside CI root-only tests skip, under CI=true they fail.
 bool runningAsRoot();

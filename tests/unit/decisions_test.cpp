@@ -4,31 +4,29 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "tests/unit/heap_text.h"
+
 namespace {
 
-constexpr const char* kPath = "/usr/local/lib/libombrex.so";
-const std::string P = kPath;
+using ombrex::test::takeText;
 
-std::string takeText(char* text) {
-    std::string copy = text != nullptr ? text : "<null>";
-    std::free(text);
-    return copy;
-}
+constexpr const char* libraryPath = "/usr/local/lib/libombrex.so";
+const std::string path = libraryPath;
 
 TEST(PlanEnable, AppendsTheEntryAndKeepsEveryOldByte) {
     const struct {
         std::string before;
         std::string after;
     } cases[] = {
-        {"", P + "\n"},
-        {"/lib/a.so", "/lib/a.so\n" + P + "\n"},
-        {"/lib/a.so\n", "/lib/a.so\n" + P + "\n"},
-        {"# " + P + "\n", "# " + P + "\n" + P + "\n"},
-        {"\n\n", "\n\n" + P + "\n"},
-        {"# comment\r\n", "# comment\r\n" + P + "\n"},
+        {"", path + "\n"},
+        {"/lib/a.so", "/lib/a.so\n" + path + "\n"},
+        {"/lib/a.so\n", "/lib/a.so\n" + path + "\n"},
+        {"# " + path + "\n", "# " + path + "\n" + path + "\n"},
+        {"\n\n", "\n\n" + path + "\n"},
+        {"# comment\r\n", "# comment\r\n" + path + "\n"},
     };
     for (const auto& c : cases) {
-        EnablePlan plan = ombrex_cli_planEnable(c.before.c_str(), kPath);
+        EnablePlan plan = ombrex_cli_planEnable(c.before.c_str(), libraryPath);
         EXPECT_EQ(plan.outcome, EnableOutcome::Write) << c.before;
         EXPECT_EQ(takeText(plan.newContent), c.after) << c.before;
     }
@@ -39,22 +37,22 @@ TEST(PlanEnable, LeavesExistingOrForeignReferencesAlone) {
         std::string content;
         EnableOutcome outcome;
     } cases[] = {
-        {P + " # note\n", EnableOutcome::AlreadyEnabled},
-        {"/lib/a.so\n" + P, EnableOutcome::AlreadyEnabled},
-        {P + "\n/opt/libombrex.so\n", EnableOutcome::AlreadyEnabled},
+        {path + " # note\n", EnableOutcome::AlreadyEnabled},
+        {"/lib/a.so\n" + path, EnableOutcome::AlreadyEnabled},
+        {path + "\n/opt/libombrex.so\n", EnableOutcome::AlreadyEnabled},
         {"/opt/libombrex.so\n", EnableOutcome::AnotherInstance},
-        {"  " + P + "\n", EnableOutcome::AnotherInstance},
-        {P + "\r\n", EnableOutcome::AnotherInstance},
+        {"  " + path + "\n", EnableOutcome::AnotherInstance},
+        {path + "\r\n", EnableOutcome::AnotherInstance},
     };
     for (const auto& c : cases) {
-        EnablePlan plan = ombrex_cli_planEnable(c.content.c_str(), kPath);
+        EnablePlan plan = ombrex_cli_planEnable(c.content.c_str(), libraryPath);
         EXPECT_EQ(plan.outcome, c.outcome) << c.content;
         EXPECT_EQ(plan.newContent, nullptr);
     }
 }
 
 TEST(PlanEnable, OtherLibraryNameStillLooksForTheFixedFileName) {
-    EnablePlan plan = ombrex_cli_planEnable((P + "\n").c_str(), "/opt/logger.so");
+    EnablePlan plan = ombrex_cli_planEnable((path + "\n").c_str(), "/opt/logger.so");
     EXPECT_EQ(plan.outcome, EnableOutcome::AnotherInstance);
 }
 
@@ -64,18 +62,18 @@ TEST(PlanDisable, CutsTheWholeLineWhereTheEntryStandsAlone) {
         std::string after;
         bool remains;
     } cases[] = {
-        {P + "\n", "", false},
-        {"/lib/a.so\n" + P, "/lib/a.so\n", false},
-        {"/lib/a.so\n" + P + " # note\n/lib/b.so\n", "/lib/a.so\n/lib/b.so\n", false},
-        {"# " + P + "\n" + P + "\n\n", "# " + P + "\n\n", false},
-        {"  " + P + "\n", "", false},
-        {"\t:" + P + ":# /lib/b.so\n/lib/c.so\n", "/lib/c.so\n", false},
-        {P + "#/lib/b.so\n", "", false},
+        {path + "\n", "", false},
+        {"/lib/a.so\n" + path, "/lib/a.so\n", false},
+        {"/lib/a.so\n" + path + " # note\n/lib/b.so\n", "/lib/a.so\n/lib/b.so\n", false},
+        {"# " + path + "\n" + path + "\n\n", "# " + path + "\n\n", false},
+        {"  " + path + "\n", "", false},
+        {"\t:" + path + ":# /lib/b.so\n/lib/c.so\n", "/lib/c.so\n", false},
+        {path + "#/lib/b.so\n", "", false},
         // Every entry on the line is the library's: the loader would still read the second.
-        {P + " " + P + ":" + P + "\n/lib/c.so", "/lib/c.so", false},
+        {path + " " + path + ":" + path + "\n/lib/c.so", "/lib/c.so", false},
     };
     for (const auto& c : cases) {
-        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), kPath);
+        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), libraryPath);
         EXPECT_EQ(plan.outcome, DisableOutcome::Write) << c.before;
         EXPECT_EQ(plan.referenceRemains, c.remains) << c.before;
         EXPECT_EQ(takeText(plan.newContent), c.after) << c.before;
@@ -88,16 +86,16 @@ TEST(PlanDisable, OtherOutcomes) {
         const char* library;
         DisableOutcome outcome;
     } cases[] = {
-        {"", kPath, DisableOutcome::AlreadyAbsent},
-        {"# " + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
-        {"/lib/a.so # " + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
-        {"/lib/a.so#" + P + "\n", kPath, DisableOutcome::AlreadyAbsent},
-        {P + ".1 " + P + "x\n", kPath, DisableOutcome::AlreadyAbsent},
-        {P + "\r\n", kPath, DisableOutcome::AlreadyAbsent},
+        {"", libraryPath, DisableOutcome::AlreadyAbsent},
+        {"# " + path + "\n", libraryPath, DisableOutcome::AlreadyAbsent},
+        {"/lib/a.so # " + path + "\n", libraryPath, DisableOutcome::AlreadyAbsent},
+        {"/lib/a.so#" + path + "\n", libraryPath, DisableOutcome::AlreadyAbsent},
+        {path + ".1 " + path + "x\n", libraryPath, DisableOutcome::AlreadyAbsent},
+        {path + "\r\n", libraryPath, DisableOutcome::AlreadyAbsent},
         {"/opt/libombrex.so\n", "/other/libombrex.so", DisableOutcome::AlreadyAbsent},
-        {P + "\n", "", DisableOutcome::AlreadyAbsent},
-        {"/a/libombrex.so\n/b/libombrex.so\n", kPath, DisableOutcome::Duplicate},
-        {P + "\n" + P + "\n", kPath, DisableOutcome::Duplicate},
+        {path + "\n", "", DisableOutcome::AlreadyAbsent},
+        {"/a/libombrex.so\n/b/libombrex.so\n", libraryPath, DisableOutcome::Duplicate},
+        {path + "\n" + path + "\n", libraryPath, DisableOutcome::Duplicate},
     };
     for (const auto& c : cases) {
         DisablePlan plan = ombrex_cli_planDisable(c.content.c_str(), c.library);
@@ -113,25 +111,25 @@ TEST(PlanDisable, TakesOnlyTheEntryOutOfASharedLine) {
         std::string before;
         std::string after;
     } cases[] = {
-        {P + " /lib/b.so\n", "/lib/b.so\n"},
-        {"/lib/a.so " + P + "\n", "/lib/a.so\n"},
-        {"/lib/a.so:" + P + ":/lib/b.so # c\n", "/lib/a.so:/lib/b.so # c\n"},
-        {"/lib/a.so\t" + P + "#c\n", "/lib/a.so#c\n"},
-        {"/lib/a.so  " + P + "  /lib/b.so", "/lib/a.so   /lib/b.so"},
-        {"x\n  " + P + " /lib/b.so\ny\n", "x\n  /lib/b.so\ny\n"},
-        {P + ":" + P + " /lib/b.so\n", "/lib/b.so\n"},
-        {"/lib/a.so " + P + ":" + P + "\n", "/lib/a.so\n"},
-        {P + "\r " + P + "\n", P + "\r\n"},
+        {path + " /lib/b.so\n", "/lib/b.so\n"},
+        {"/lib/a.so " + path + "\n", "/lib/a.so\n"},
+        {"/lib/a.so:" + path + ":/lib/b.so # c\n", "/lib/a.so:/lib/b.so # c\n"},
+        {"/lib/a.so\t" + path + "#c\n", "/lib/a.so#c\n"},
+        {"/lib/a.so  " + path + "  /lib/b.so", "/lib/a.so   /lib/b.so"},
+        {"x\n  " + path + " /lib/b.so\ny\n", "x\n  /lib/b.so\ny\n"},
+        {path + ":" + path + " /lib/b.so\n", "/lib/b.so\n"},
+        {"/lib/a.so " + path + ":" + path + "\n", "/lib/a.so\n"},
+        {path + "\r " + path + "\n", path + "\r\n"},
     };
     for (const auto& c : cases) {
-        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), kPath);
+        DisablePlan plan = ombrex_cli_planDisable(c.before.c_str(), libraryPath);
         EXPECT_EQ(plan.outcome, DisableOutcome::Write) << c.before;
         EXPECT_EQ(takeText(plan.newContent), c.after) << c.before;
     }
 }
 
 // The loader cannot read a path holding a blank, ':' or '#' as one entry; a line of its own
-// holding it, as older versions of enable wrote, is still taken out whole.
+// holding it, written by hand since enable refuses such a path, is still taken out whole.
 TEST(PlanDisable, PathsTheLoaderSplitsAreFoundAsLinesOfTheirOwn) {
     const struct {
         const char* path;
@@ -162,10 +160,10 @@ TEST(PlanDisable, ReportsAReferenceThatRemains) {
     EXPECT_EQ(takeText(plan.newContent), "/x/libombrex.so\n");
 
     // Two mentions on one line count once for the duplicate rule; the other one stays.
-    plan = ombrex_cli_planDisable((P + "\t" + P + ".old\n").c_str(), kPath);
+    plan = ombrex_cli_planDisable((path + "\t" + path + ".old\n").c_str(), libraryPath);
     ASSERT_EQ(plan.outcome, DisableOutcome::Write);
     EXPECT_TRUE(plan.referenceRemains);
-    EXPECT_EQ(takeText(plan.newContent), P + ".old\n");
+    EXPECT_EQ(takeText(plan.newContent), path + ".old\n");
 
     // Only the first of two entries for a path without the file name goes; no warning.
     plan = ombrex_cli_planDisable("/opt/logger.so\n/opt/logger.so\n", "/opt/logger.so");
@@ -176,9 +174,9 @@ TEST(PlanDisable, ReportsAReferenceThatRemains) {
 
 TEST(PlanDisable, UndoesEnableOnContentWithoutReferences) {
     for (const std::string before : {"", "/lib/a.so", "/lib/a.so\n", "#x\n\n/lib/b.so\n"}) {
-        EnablePlan enabled = ombrex_cli_planEnable(before.c_str(), kPath);
+        EnablePlan enabled = ombrex_cli_planEnable(before.c_str(), libraryPath);
         ASSERT_EQ(enabled.outcome, EnableOutcome::Write);
-        DisablePlan disabled = ombrex_cli_planDisable(enabled.newContent, kPath);
+        DisablePlan disabled = ombrex_cli_planDisable(enabled.newContent, libraryPath);
         std::free(enabled.newContent);
         ASSERT_EQ(disabled.outcome, DisableOutcome::Write);
         std::string expected = before.empty() || before.back() == '\n' ? before : before + "\n";
@@ -192,11 +190,11 @@ TEST(JudgePreloadContent, ChoosesTheVerdict) {
         const char* library;
         PreloadVerdict verdict;
     } cases[] = {
-        {"", kPath, PreloadVerdict::NotEnabled},
-        {"# " + P + "\n", kPath, PreloadVerdict::NotEnabled},
-        {P + "\n", kPath, PreloadVerdict::Enabled},
-        {"/opt/libombrex.so\n", kPath, PreloadVerdict::ForeignEntry},
-        {"/opt/libombrex.so\n" + P + "\n", kPath, PreloadVerdict::Multiple},
+        {"", libraryPath, PreloadVerdict::NotEnabled},
+        {"# " + path + "\n", libraryPath, PreloadVerdict::NotEnabled},
+        {path + "\n", libraryPath, PreloadVerdict::Enabled},
+        {"/opt/libombrex.so\n", libraryPath, PreloadVerdict::ForeignEntry},
+        {"/opt/libombrex.so\n" + path + "\n", libraryPath, PreloadVerdict::Multiple},
         {"/opt/logger.so\n", "/opt/logger.so", PreloadVerdict::NotEnabled},
         {"/opt/logger.so\n/x/libombrex.so\n", "/opt/logger.so", PreloadVerdict::Enabled},
     };

@@ -1,22 +1,17 @@
 // Inputs the fuzz targets found, kept as regular tests.
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "preload/decisions.h"
+#include "tests/unit/heap_text.h"
 
 namespace {
 
-std::string takeText(char* text) {
-    std::string copy = text != nullptr ? text : "<null>";
-    std::free(text);
-    return copy;
-}
+using ombrex::test::takeText;
 
-// A library path holding an LF spans two lines of the file. Enable would have written both
-// (the action now refuses such a path), and disable cut only the first, so that a round trip
-// left "/g/tplooger.s." behind as a new preload entry. No line is ever the entry of such a
-// path: disable and status leave the lines it spans alone.
+// A library path holding an LF would span two lines of the file: cutting "its" line would take
+// out only the first and leave the rest ("/g/tplooger.s.") behind as an entry of its own. No
+// line is ever the entry of such a path: disable and status leave the lines it spans alone.
 TEST(FuzzRegressions, LibraryPathHoldingAnLfIsNeverAnEntry) {
     const std::string path = "/oplo/gtger.so+/lib/a.so\r\n/g/tplooger.s.";
     const std::string content = path + "\n";

@@ -1,7 +1,7 @@
-#include "cli/actions/status.h"
-
 #include <gtest/gtest.h>
 #include <initializer_list>
+
+#include "cli/actions/status.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr const char* kPath = "/usr/local/lib/libombrex.so";
+constexpr const char* libraryPath = "/usr/local/lib/libombrex.so";
 
 // Offset of a found position in text, or -1 for none.
 long offsetOf(const char* text, const char* found) {
@@ -21,7 +21,7 @@ struct EntryCase {
 };
 
 TEST(FindEntry, RecognisesEntriesOnlyAtLineStartWithAProperEnd) {
-    const std::string p = kPath;
+    const std::string p = libraryPath;
     const EntryCase cases[] = {
         {"own line", p + "\n", 0},
         {"end of text without LF", "/lib/a.so\n" + p, 10},
@@ -42,7 +42,8 @@ TEST(FindEntry, RecognisesEntriesOnlyAtLineStartWithAProperEnd) {
         {"after a NUL byte is not seen", std::string("a\n\0", 3) + p, -1},
     };
     for (const EntryCase& c : cases) {
-        EXPECT_EQ(offsetOf(c.text.c_str(), ombrex_cli_findEntry(c.text.c_str(), kPath)), c.expected)
+        EXPECT_EQ(offsetOf(c.text.c_str(), ombrex_cli_findEntry(c.text.c_str(), libraryPath)),
+                  c.expected)
             << c.name;
     }
 }
@@ -55,7 +56,7 @@ TEST(FindEntry, EmptyPathFindsNothing) {
 // The dynamic linker's reading: the whole text split at blanks, TABs, LFs and ':', with a
 // '#' anywhere starting a comment to the end of its line.
 TEST(FindLoaderEntry, FindsTheEntryWhereverTheLoaderReadsIt) {
-    const std::string p = kPath;
+    const std::string p = libraryPath;
     const long n = static_cast<long>(p.size());
     const EntryCase cases[] = {
         {"own line", p + "\n", 0},
@@ -78,7 +79,7 @@ TEST(FindLoaderEntry, FindsTheEntryWhereverTheLoaderReadsIt) {
         {"empty text", "", -1},
     };
     for (const EntryCase& c : cases) {
-        EXPECT_EQ(offsetOf(c.text.c_str(), ombrex_cli_findLoaderEntry(c.text.c_str(), kPath)),
+        EXPECT_EQ(offsetOf(c.text.c_str(), ombrex_cli_findLoaderEntry(c.text.c_str(), libraryPath)),
                   c.expected)
             << c.name;
     }
@@ -93,7 +94,7 @@ TEST(FindLoaderEntry, PathsThatCannotBeOneEntryAreNeverFound) {
         EXPECT_FALSE(ombrex_cli_isLoaderEntryPath(path)) << path;
         EXPECT_EQ(ombrex_cli_findLoaderEntry(text.c_str(), path), nullptr) << path;
     }
-    EXPECT_TRUE(ombrex_cli_isLoaderEntryPath(kPath));
+    EXPECT_TRUE(ombrex_cli_isLoaderEntryPath(libraryPath));
     EXPECT_TRUE(ombrex_cli_isLoaderEntryPath("rel\r.so"));
 }
 
@@ -173,10 +174,11 @@ TEST(AdversarialInput, LongCommentLineFullOfNeedlesIsLinear) {
                        ombrex_cli_findUncommentedLine(withEntry.c_str(), "libombrex.so")),
               static_cast<long>(text.size() + 1));
     EXPECT_FALSE(ombrex_cli_hasDuplicateReference(withEntry.c_str()));
-    EXPECT_EQ(offsetOf(withEntry.c_str(), ombrex_cli_findEntry(withEntry.c_str(), kPath)),
+    EXPECT_EQ(offsetOf(withEntry.c_str(), ombrex_cli_findEntry(withEntry.c_str(), libraryPath)),
               static_cast<long>(text.size() + 1));
-    EXPECT_EQ(offsetOf(withEntry.c_str(), ombrex_cli_findLoaderEntry(withEntry.c_str(), kPath)),
-              static_cast<long>(text.size() + 1));
+    EXPECT_EQ(
+        offsetOf(withEntry.c_str(), ombrex_cli_findLoaderEntry(withEntry.c_str(), libraryPath)),
+        static_cast<long>(text.size() + 1));
 }
 
 } // namespace
