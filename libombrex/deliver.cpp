@@ -1,9 +1,5 @@
 #include "libombrex/deliver.h"
 
-#include "libombrex/bytes.h"
-#include "libombrex/sys.h"
-#include "libombrex/vdso.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -12,6 +8,10 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+
+#include "libombrex/bytes.h"
+#include "libombrex/sys.h"
+#include "libombrex/vdso.h"
 
 namespace ombrex {
 

@@ -3,13 +3,13 @@
 #ifndef OMBREX_LIBOMBREX_DELIVER_H
 #define OMBREX_LIBOMBREX_DELIVER_H
 
-#include "libombrex/options.h"
-
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+
+#include "libombrex/options.h"
 
 namespace ombrex {
 

@@ -4,14 +4,13 @@
 // per option, exit), so they may keep the loaded configuration in static storage; the record
 // path never touches it.
 
+#include <dlfcn.h>
+
+#include "libombrex/bytes.h"
 #include "libombrex/export.h"
 #include "libombrex/libc_versions.h"
 #include "libombrex/options.h"
 #include "library/ombrex.h"
-
-#include "libombrex/bytes.h"
-
-#include <dlfcn.h>
 
 namespace {
 

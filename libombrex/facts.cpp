@@ -1,9 +1,9 @@
 #include "libombrex/facts.h"
 
-#include "libombrex/sys.h"
-
 #include <errno.h>
 #include <fcntl.h>
+
+#include "libombrex/sys.h"
 
 namespace ombrex {
 
@@ -66,6 +66,37 @@ uint32_t readId(const char* path) {
 
 } // namespace
 
+namespace {
+
+// Moves at past one blank and the word after it, which starts at start; false when there is
+// no such field.
+bool skipField(const char* text, size_t length, size_t& at, size_t& start) {
+    if (at >= length || text[at] != ' ') {
+        return false;
+    }
+    start = ++at;
+    while (at < length && text[at] != ' ') {
+        ++at;
+    }
+    return at > start;
+}
+
+// The decimal number, perhaps negative, in text[start, end), as the kernel's int prints it.
+bool deviceNumber(const char* text, size_t start, size_t end, uint32_t& device) {
+    const bool negative = text[start] == '-';
+    int64_t value = 0;
+    for (size_t i = negative ? start + 1 : start; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9' || value > 0xFFFFFFFF) {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    device = static_cast<uint32_t>(negative ? -value : value);
+    return true;
+}
+
+} // namespace
+
 bool statTerminal(const char* text, size_t length, uint32_t& device) {
     // The program's name in parentheses may hold anything, ')' too, but nothing after it does.
     size_t at = length;
@@ -76,31 +107,13 @@ bool statTerminal(const char* text, size_t length, uint32_t& device) {
         return false;
     }
     // After "pid (comm)": state, ppid, pgrp, session, tty_nr.
+    size_t start = 0;
     for (int field = 0; field < 5; ++field) {
-        if (at >= length || text[at] != ' ') {
+        if (!skipField(text, length, at, start)) {
             return false;
-        }
-        ++at;
-        const size_t start = at;
-        while (at < length && text[at] != ' ') {
-            ++at;
-        }
-        if (at == start) {
-            return false;
-        }
-        if (field == 4) {
-            int64_t value = 0;
-            bool negative = text[start] == '-';
-            for (size_t i = negative ? start + 1 : start; i < at; ++i) {
-                if (text[i] < '0' || text[i] > '9' || value > 0xFFFFFFFF) {
-                    return false;
-                }
-                value = value * 10 + (text[i] - '0');
-            }
-            device = static_cast<uint32_t>(negative ? -value : value);
         }
     }
-    return true;
+    return deviceNumber(text, start, at, device);
 }
 
 const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {

@@ -4,11 +4,11 @@
 #ifndef OMBREX_LIBOMBREX_FACTS_H
 #define OMBREX_LIBOMBREX_FACTS_H
 
-#include "libombrex/record.h"
-#include "libombrex/texts.h"
-
 #include <limits.h>
 #include <stdint.h>
+
+#include "libombrex/record.h"
+#include "libombrex/texts.h"
 
 namespace ombrex {
 

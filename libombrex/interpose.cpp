@@ -18,16 +18,16 @@
 // <unistd.h> and <spawn.h> are deliberately not included: they declare these functions
 // nonnull, and the wrappers must handle a null argument vector instead of trusting that.
 
-#include "libombrex/export.h"
-#include "libombrex/lookup.h"
-#include "libombrex/record.h"
-#include "libombrex/sys.h"
-
 #include <errno.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <sys/types.h>
+
+#include "libombrex/export.h"
+#include "libombrex/lookup.h"
+#include "libombrex/record.h"
+#include "libombrex/sys.h"
 
 extern "C" {
 extern char** environ;
@@ -176,16 +176,10 @@ int realExecvp(const char* file, char* const argv[]) {
     return fail(ENOSYS);
 }
 
-// The C library's spawn, then the record, which names the new process: the library asks for
-// its id even when the caller does not.
-int spawnAndRecord(SpawnFn fn, pid_t* pid, const char* file, const void* fileActions,
-                   const void* attributes, char* const argv[], char* const envp[],
-                   const ombrex::ExecEvent& event) {
-    pid_t child = -1;
-    pid_t* const where = pid != nullptr ? pid : &child;
-    const int error = fn(where, file, fileActions, attributes, argv, envp);
-    ombrex::recordSpawn(event, error, error == 0 ? *where : -1);
-    return error;
+// posix_spawn and posix_spawnp, recorded in the caller once the call returned.
+ombrex::ExecEvent spawnEvent(const char* call, const char* file, char* const* argv,
+                             ombrex::Search search) {
+    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, search, true};
 }
 
 } // namespace
@@ -301,15 +295,20 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
 #pragma GCC diagnostic pop
 #endif
 
+// The record names the new process: the library asks for its id even when the caller does
+// not.
 OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
                               const void* attributes, char* const argv[], char* const envp[]) {
     const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn);
     if (fn == nullptr) {
         return ENOSYS;
     }
-    return spawnAndRecord(
-        fn, pid, path, fileActions, attributes, argv, envp,
-        ombrex::ExecEvent{"posix_spawn", path, argv, -1, atFdcwd, 0, ombrex::Search::none, true});
+    pid_t child = -1;
+    pid_t* const where = pid != nullptr ? pid : &child;
+    const int error = fn(where, path, fileActions, attributes, argv, envp);
+    ombrex::recordSpawn(spawnEvent("posix_spawn", path, argv, ombrex::Search::none), error,
+                        error == 0 ? *where : -1);
+    return error;
 }
 
 OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileActions,
@@ -319,9 +318,12 @@ OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileAct
     if (fn == nullptr) {
         return ENOSYS;
     }
-    return spawnAndRecord(
-        fn, pid, file, fileActions, attributes, argv, envp,
-        ombrex::ExecEvent{"posix_spawnp", file, argv, -1, atFdcwd, 0, ombrex::Search::path, true});
+    pid_t child = -1;
+    pid_t* const where = pid != nullptr ? pid : &child;
+    const int error = fn(where, file, fileActions, attributes, argv, envp);
+    ombrex::recordSpawn(spawnEvent("posix_spawnp", file, argv, ombrex::Search::path), error,
+                        error == 0 ? *where : -1);
+    return error;
 }
 
 int ombrexOwnExecvp(const char*, char* const*)

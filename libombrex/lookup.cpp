@@ -1,7 +1,8 @@
 #include "libombrex/lookup.h"
-#include "libombrex/libc_versions.h"
 
 #include <dlfcn.h>
+
+#include "libombrex/libc_versions.h"
 
 namespace ombrex {
 

@@ -1,12 +1,12 @@
 #include "libombrex/options.h"
 
-#include "libombrex/bytes.h"
-#include "libombrex/sys.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+
+#include "libombrex/bytes.h"
+#include "libombrex/sys.h"
 
 namespace ombrex {
 
@@ -114,7 +114,8 @@ int facilityCode(const char* name) {
     return -1;
 }
 
-void applyOption(Options& options, const char* key, char* value) {
+// The options whose value is one of a few words, in any case; false for any other key.
+bool applyChoice(Options& options, const char* key, const char* value) {
     if (sameText(key, "destination")) {
         if (equalsIgnoringCase(value, "syslog")) {
             options.destination = Destination::syslog;
@@ -123,13 +124,32 @@ void applyOption(Options& options, const char* key, char* value) {
         } else if (equalsIgnoringCase(value, "none")) {
             options.destination = Destination::none;
         }
-    } else if (sameText(key, "format")) {
+        return true;
+    }
+    if (sameText(key, "format")) {
         if (equalsIgnoringCase(value, "kv")) {
             options.format = Format::kv;
         } else if (equalsIgnoringCase(value, "json")) {
             options.format = Format::json;
         }
-    } else if (sameText(key, "file")) {
+        return true;
+    }
+    if (sameText(key, "sandboxed")) {
+        if (equalsIgnoringCase(value, "skip")) {
+            options.sandboxed = Sandboxed::skip;
+        } else if (equalsIgnoringCase(value, "record")) {
+            options.sandboxed = Sandboxed::record;
+        }
+        return true;
+    }
+    return false;
+}
+
+void applyOption(Options& options, const char* key, char* value) {
+    if (applyChoice(options, key, value)) {
+        return;
+    }
+    if (sameText(key, "file")) {
         if (isAbsolutePath(value)) {
             options.file = value;
         }
@@ -150,12 +170,6 @@ void applyOption(Options& options, const char* key, char* value) {
         const long milliseconds = waitMilliseconds(value);
         if (milliseconds >= 0) {
             setWait(options, static_cast<unsigned>(milliseconds));
-        }
-    } else if (sameText(key, "sandboxed")) {
-        if (equalsIgnoringCase(value, "skip")) {
-            options.sandboxed = Sandboxed::skip;
-        } else if (equalsIgnoringCase(value, "record")) {
-            options.sandboxed = Sandboxed::record;
         }
     }
 }

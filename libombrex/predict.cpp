@@ -1,8 +1,8 @@
 #include "libombrex/predict.h"
 
-#include "libombrex/sys.h"
-
 #include <errno.h>
+
+#include "libombrex/sys.h"
 
 extern "C" {
 extern char** environ;

@@ -12,10 +12,10 @@
 #ifndef OMBREX_LIBOMBREX_PREDICT_H
 #define OMBREX_LIBOMBREX_PREDICT_H
 
-#include "libombrex/record.h"
-
 #include <limits.h>
 #include <sys/stat.h>
+
+#include "libombrex/record.h"
 
 namespace ombrex {
 

@@ -1,5 +1,9 @@
 #include "libombrex/record.h"
 
+#include <errno.h>
+#include <limits.h>
+#include <time.h>
+
 #include "libombrex/bytes.h"
 #include "libombrex/deliver.h"
 #include "libombrex/error_names.h"
@@ -10,11 +14,6 @@
 #include "libombrex/texts.h"
 #include "libombrex/vdso.h"
 #include "libombrex/writer.h"
-
-#include <errno.h>
-
-#include <limits.h>
-#include <time.h>
 
 namespace ombrex {
 
@@ -314,9 +313,9 @@ void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, i
     w.facts.lost = pendingLost(self);
     const SyslogHeader header{w.target.facility, w.target.tag};
     char* const record = texts.next();
-    const size_t length = formatRecord(
-        record, recordCapacity, event, w.facts,
-        w.target.destination == Destination::syslog ? &header : nullptr, w.target.format);
+    const RecordStyle style{w.target.destination == Destination::syslog ? &header : nullptr,
+                            w.target.format};
+    const size_t length = formatRecord(record, recordCapacity, event, w.facts, style);
     if (sendRecord(w.target, record, length, self)) {
         settleLost(self, w.facts.lost);
     } else {
@@ -326,6 +325,14 @@ void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, i
 }
 
 enum class Stage { before, after };
+
+// The record to be made: before the call, or after it with its error and, for posix_spawn,
+// the new process.
+struct Outcome {
+    Stage stage;
+    int error;
+    int64_t child;
+};
 
 // The configuration file, open when it is trusted, and whether it turns recording off.
 struct ConfigPeek {
@@ -367,8 +374,8 @@ __attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
 // The record path from the mapping to its release. Before the call, the record is written
 // only when the call is expected to run the program; the result says whether one is to be
 // made after it instead.
-__attribute__((noinline)) bool recordPath(const ExecEvent& event, Stage stage, int error,
-                                          int64_t child, bool sandboxed, const ConfigPeek& peek) {
+__attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcome, bool sandboxed,
+                                          const ConfigPeek& peek) {
     void* const memory = sys::mapAnonymous(sizeof(Workspace));
     if (memory == nullptr) {
         if (peek.fd >= 0) {
@@ -392,13 +399,14 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Stage stage, i
         // After the call, only the name of the file found is still wanted from a search.
         w->search.found = texts.next();
         w->search.found[0] = 0;
-        const Prediction prediction = stage == Stage::before || event.search != Search::none
+        const bool before = outcome.stage == Stage::before;
+        const Prediction prediction = before || event.search != Search::none
                                           ? predictExec(event, w->search)
                                           : Prediction::runs;
         texts.keep(textLength(w->search.found));
-        later = stage == Stage::before && prediction != Prediction::runs;
+        later = before && prediction != Prediction::runs;
         if (!later) {
-            deliver(*w, texts, event, error, child);
+            deliver(*w, texts, event, outcome.error, outcome.child);
         }
     }
     sys::unmap(memory, sizeof(Workspace));
@@ -408,8 +416,9 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Stage stage, i
 } // namespace
 
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
-                    const ProcessFacts& facts, const SyslogHeader* header, Format format) {
-    const bool json = format == Format::json;
+                    const ProcessFacts& facts, const RecordStyle& style) {
+    const bool json = style.format == Format::json;
+    const SyslogHeader* const header = style.header;
     Writer w(buffer, capacity, json ? jsonWriterReserve : writerReserve);
     if (header != nullptr) {
         putSyslogHeader(w, *header, facts);
@@ -474,7 +483,7 @@ bool nothingToRun(int error) {
 namespace {
 
 // The record path from its first system call to its last.
-bool record(const ExecEvent& event, Stage stage, int error, int64_t child) {
+__attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcome outcome) {
     // First, before anything else a filter could forbid: a process under a seccomp filter
     // makes this one call and no other unless the library is built to record it.
     const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
@@ -485,24 +494,24 @@ bool record(const ExecEvent& event, Stage stage, int error, int64_t child) {
     if (peek.off) {
         return false;
     }
-    return recordPath(event, stage, error, child, sandboxed, peek);
+    return recordPath(event, outcome, sandboxed, peek);
 }
 
 } // namespace
 
 bool recordBeforeExec(const ExecEvent& event) {
-    return record(event, Stage::before, 0, -1);
+    return record(event, Outcome{Stage::before, 0, -1});
 }
 
 void recordRefusedExec(const ExecEvent& event, int error) {
     if (!nothingToRun(error)) {
-        record(event, Stage::after, error, -1);
+        record(event, Outcome{Stage::after, error, -1});
     }
 }
 
 void recordSpawn(const ExecEvent& event, int error, int64_t child) {
     if (error == 0 || !nothingToRun(error)) {
-        record(event, Stage::after, error, error == 0 ? child : -1);
+        record(event, Outcome{Stage::after, error, error == 0 ? child : -1});
     }
 }
 

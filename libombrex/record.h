@@ -4,10 +4,10 @@
 #ifndef OMBREX_LIBOMBREX_RECORD_H
 #define OMBREX_LIBOMBREX_RECORD_H
 
-#include "libombrex/options.h"
-
 #include <stddef.h>
 #include <stdint.h>
+
+#include "libombrex/options.h"
 
 namespace ombrex {
 
@@ -64,10 +64,15 @@ struct SyslogHeader {
     const char* tag;
 };
 
+// How a record is laid out.
+struct RecordStyle {
+    const SyslogHeader* header; // null: a line of a file
+    Format format;
+};
+
 // Formats the record into buffer and returns its length (never more than capacity).
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
-                    const ProcessFacts& facts, const SyslogHeader* header,
-                    Format format = Format::kv);
+                    const ProcessFacts& facts, const RecordStyle& style);
 
 // The record path. Each is async-signal-safe: only system calls and the vDSO clock, no lock,
 // no allocation, no symbol lookup, and under 1 KiB of the caller's stack; errno, the signal

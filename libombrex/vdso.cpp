@@ -1,11 +1,11 @@
 #include "libombrex/vdso.h"
 
-#include "libombrex/bytes.h"
-#include "libombrex/sys.h"
-
 #include <elf.h>
 #include <link.h>
 #include <stdint.h>
+
+#include "libombrex/bytes.h"
+#include "libombrex/sys.h"
 
 namespace ombrex {
 

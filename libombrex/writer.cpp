@@ -136,6 +136,50 @@ size_t toJsonUnit(char (&unit)[16], size_t length) {
     return length + extra;
 }
 
+// "\xHH" for the byte c.
+size_t byteEscape(unsigned char c, char (&unit)[16]) {
+    unit[0] = '\\';
+    unit[1] = 'x';
+    unit[2] = hexDigits[c >> 4];
+    unit[3] = hexDigits[c & 0xF];
+    return 4;
+}
+
+// The escaped form of the character that starts at s (at most 6 bytes, in unit); sets
+// consumed to the number of bytes of s that it stands for.
+size_t escapeUnit(const unsigned char* s, char (&unit)[16], size_t& consumed) {
+    const unsigned char c = *s;
+    consumed = 1;
+    if (c == '"' || c == '\\' || c == '\n' || c == '\r' || c == '\t') {
+        unit[0] = '\\';
+        unit[1] = c == '\n' ? 'n' : (c == '\r' ? 'r' : (c == '\t' ? 't' : static_cast<char>(c)));
+        return 2;
+    }
+    if (c < 0x20 || c == 0x7F) {
+        return byteEscape(c, unit);
+    }
+    if (c < 0x80) {
+        unit[0] = static_cast<char>(c);
+        return 1;
+    }
+    uint32_t cp = 0;
+    const size_t length = sequenceLength(s, cp);
+    if (length == 0) {
+        return byteEscape(c, unit);
+    }
+    consumed = length;
+    if (needsUnicodeEscape(cp)) {
+        unit[0] = '\\';
+        unit[1] = 'u';
+        for (unsigned i = 0; i < 4; ++i) {
+            unit[2 + i] = hexDigits[(cp >> (12 - 4 * i)) & 0xF];
+        }
+        return 6;
+    }
+    copyBytes(unit, reinterpret_cast<const char*>(s), length);
+    return length;
+}
+
 } // namespace
 
 bool Writer::room(size_t count) {
@@ -160,50 +204,9 @@ void Writer::putQuoted(const char* lead, const char* name, const char* tail, con
     put('"');
     const unsigned char* s = reinterpret_cast<const unsigned char*>(value != nullptr ? value : "");
     while (*s != 0) {
-        const unsigned char c = *s;
         char unit[16];
-        size_t unitLength = 0;
         size_t consumed = 1;
-        if (c == '"' || c == '\\') {
-            unit[0] = '\\';
-            unit[1] = static_cast<char>(c);
-            unitLength = 2;
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            unit[0] = '\\';
-            unit[1] = c == '\n' ? 'n' : (c == '\r' ? 'r' : 't');
-            unitLength = 2;
-        } else if (c < 0x20 || c == 0x7F) {
-            unit[0] = '\\';
-            unit[1] = 'x';
-            unit[2] = hexDigits[c >> 4];
-            unit[3] = hexDigits[c & 0xF];
-            unitLength = 4;
-        } else if (c < 0x80) {
-            unit[0] = static_cast<char>(c);
-            unitLength = 1;
-        } else {
-            uint32_t cp = 0;
-            const size_t length = sequenceLength(s, cp);
-            if (length == 0) {
-                unit[0] = '\\';
-                unit[1] = 'x';
-                unit[2] = hexDigits[c >> 4];
-                unit[3] = hexDigits[c & 0xF];
-                unitLength = 4;
-            } else if (needsUnicodeEscape(cp)) {
-                unit[0] = '\\';
-                unit[1] = 'u';
-                for (unsigned i = 0; i < 4; ++i) {
-                    unit[2 + i] = hexDigits[(cp >> (12 - 4 * i)) & 0xF];
-                }
-                unitLength = 6;
-                consumed = length;
-            } else {
-                copyBytes(unit, reinterpret_cast<const char*>(s), length);
-                unitLength = length;
-                consumed = length;
-            }
-        }
+        size_t unitLength = escapeUnit(s, unit, consumed);
         if (json) {
             unitLength = toJsonUnit(unit, unitLength);
         }

@@ -1,19 +1,18 @@
 // The record format: fields in both formats, syslog header, dates, records cut for length, and
 // the decoding that takes any value back to its bytes.
-#include "libombrex/error_names.h"
-#include "libombrex/facts.h"
 #include "libombrex/record.h"
-
-#include "libombrex/writer.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "libombrex/error_names.h"
+#include "libombrex/facts.h"
+#include "libombrex/writer.h"
 
 namespace {
 
@@ -45,7 +44,8 @@ std::string format(const ombrex::ExecEvent& e, const ombrex::ProcessFacts& f,
                    const ombrex::SyslogHeader* header = nullptr,
                    ombrex::Format form = ombrex::Format::kv) {
     std::vector<char> buffer(ombrex::recordCapacity);
-    const size_t length = ombrex::formatRecord(buffer.data(), buffer.size(), e, f, header, form);
+    const size_t length =
+        ombrex::formatRecord(buffer.data(), buffer.size(), e, f, ombrex::RecordStyle{header, form});
     return std::string(buffer.data(), length);
 }
 
