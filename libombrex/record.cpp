@@ -344,7 +344,7 @@ struct ConfigPeek {
 // A small configuration file is read and parsed right here, on the stack, in a frame that is
 // gone before the record is made: when it turns recording off, the record path ends without a
 // mapping. The file stays open otherwise, for the full read into the mapping.
-constexpr size_t peekCapacity = 383;
+constexpr size_t peekCapacity = 255;
 __attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
     ConfigPeek peek{-1, 0, false};
     peek.fd = openConfig(configPath(), peek.size);

@@ -79,7 +79,7 @@ sized_config() { # SIZE DESTINATION
     [ "$1" -le 4096 ] && printf '%s\n%s\n' "${deciding[@]}" >>"$scratch/sized.ini"
     expect_eq "$(wc -c <"$scratch/sized.ini")" "$1" "size of the configuration"
 }
-for size in 100 382 383 384 385 3000 5000; do
+for size in 100 254 255 256 257 3000 5000; do
     for destination in none file; do
         sized_config "$size" "$destination"
         : >"$log"
