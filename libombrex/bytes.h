@@ -4,6 +4,7 @@
 #define OMBREX_LIBOMBREX_BYTES_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 namespace ombrex {
 
@@ -47,6 +48,52 @@ inline char* findLastByte(char* begin, char* end, char c) {
         }
     }
     return nullptr;
+}
+
+// How many decimal digits value has, zero-padded to minDigits.
+inline size_t decimalLength(uint64_t value, unsigned minDigits = 1) {
+    size_t count = 1;
+    for (; value >= 10; value /= 10) {
+        ++count;
+    }
+    return count < minDigits ? minDigits : count;
+}
+
+// The decimal digits of value at out, zero-padded to minDigits; returns their number.
+inline size_t decimalText(char* out, uint64_t value, unsigned minDigits = 1) {
+    const size_t count = decimalLength(value, minDigits);
+    for (size_t i = count; i > 0; --i) {
+        out[i - 1] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return count;
+}
+
+// The magnitude of a signed value as unsigned, so that the most negative one is no overflow.
+inline uint64_t magnitude(int64_t value) {
+    return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+}
+
+// The same for a signed value, with a '-' before a negative one.
+inline size_t signedDecimalLength(int64_t value) {
+    return (value < 0 ? 1 : 0) + decimalLength(magnitude(value));
+}
+
+inline size_t signedDecimalText(char* out, int64_t value) {
+    const size_t sign = value < 0 ? 1 : 0;
+    out[0] = '-';
+    return sign + decimalText(out + sign, magnitude(value));
+}
+
+// The name under which the kernel shows an open descriptor: "/proc/self/fd/N".
+inline constexpr char descriptorDirectory[] = "/proc/self/fd/";
+using DescriptorPath = char[sizeof descriptorDirectory + 10];
+inline const char* descriptorPath(DescriptorPath& out, int fd) {
+    copyBytes(out, descriptorDirectory, sizeof descriptorDirectory - 1);
+    const size_t digits =
+        decimalText(out + sizeof descriptorDirectory - 1, static_cast<uint32_t>(fd));
+    out[sizeof descriptorDirectory - 1 + digits] = 0;
+    return out;
 }
 
 } // namespace ombrex

@@ -261,18 +261,18 @@ bool openTarget(const Options& options, Target& target) {
     target.fd = -1;
     target.tag[0] = 0;
     switch (options.destination) {
-    case Destination::file:
+    case Destination::File:
         return openFile(options.file, target);
-    case Destination::syslog:
+    case Destination::Syslog:
         return openSocket(options, target);
-    case Destination::none:
+    case Destination::None:
         break;
     }
     return false;
 }
 
 bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self) {
-    if (target.destination != Destination::syslog) {
+    if (target.destination != Destination::Syslog) {
         return appendToFile(target.fd, record, length);
     }
     return sendToLog(target, record, length, self);

@@ -18,7 +18,7 @@ namespace {
 char configText[ombrex::configTextCapacity + 1];
 ombrex::Options options;
 ConfigurationRecord configuration;
-OptionRecord optionTable[ombrex::optionCount + 1];
+OptionRecord optionRegistry[ombrex::optionCount + 1];
 bool loaded;
 
 void ensureLoaded() {
@@ -70,15 +70,13 @@ OMBREX_EXPORT const ConfigurationRecord* ombrex_configuration_get(void) {
 OMBREX_EXPORT const OptionRecord* ombrex_configfile_optionRegistry_getAll(void) {
     // Filled in here rather than by a static initialiser, which would cost a relocation per
     // pointer in every process that loads the library.
-    for (size_t i = 0; i <= ombrex::optionCount; ++i) {
-        const char* const name = ombrex::optionNames[i];
-        optionTable[i].name = name;
-        optionTable[i].defaultValue = i < ombrex::optionCount ? ombrex::optionDefault(name) : "";
-        optionTable[i].description = i < ombrex::optionCount ? ombrex::optionDescription(name) : "";
-        optionTable[i].kind = 0;
-        optionTable[i].reserved = 0;
+    for (size_t i = 0; i < ombrex::optionCount; ++i) {
+        const ombrex::OptionEntry& entry = ombrex::optionTable[i];
+        optionRegistry[i] = {entry.name, ombrex::optionDefault(entry.option), entry.description, 0,
+                             0};
     }
-    return optionTable;
+    optionRegistry[ombrex::optionCount] = {"", "", "", 0, 0}; // the end of the list
+    return optionRegistry;
 }
 
 OMBREX_EXPORT char* ombrex_configfile_optionRegistry_getOptionValueAsString(const char* name) {

@@ -4,31 +4,11 @@
 #include <fcntl.h>
 
 #include "libombrex/sys.h"
+#include "libombrex/writer.h"
 
 namespace ombrex {
 
 namespace {
-
-// Appends the decimal value at out[at] and returns the new end.
-size_t putDecimal(char* out, size_t at, uint32_t value) {
-    char digits[10];
-    size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) {
-        out[at++] = digits[--n];
-    }
-    return at;
-}
-
-size_t putText(char* out, size_t at, const char* text) {
-    for (; *text != 0; ++text) {
-        out[at++] = *text;
-    }
-    return at;
-}
 
 // Reads at most capacity - 1 bytes of a small file at its start and NUL-terminates them;
 // returns the length, or -1.
@@ -63,10 +43,6 @@ uint32_t readId(const char* path) {
     }
     return i > 0 ? static_cast<uint32_t>(value) : unsetId;
 }
-
-} // namespace
-
-namespace {
 
 // Moves at past one blank and the word after it, which starts at start; false when there is
 // no such field.
@@ -123,19 +99,24 @@ const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
     // The kernel's encoding of a device number in 32 bits.
     const uint32_t major = (device >> 8) & 0xFFF;
     const uint32_t minor = (device & 0xFF) | ((device >> 12) & 0xFFF00);
-    size_t at = 0;
+    Writer w(out, sizeof out, 0);
     if (major >= 136 && major <= 143) {
-        at = putDecimal(out, putText(out, 0, "pts/"), (major - 136) * 256 + minor);
+        w.put("pts/");
+        w.putUnsigned((major - 136) * 256 + minor);
     } else if (major == 4 && minor < 64) {
-        at = putDecimal(out, putText(out, 0, "tty"), minor);
+        w.put("tty");
+        w.putUnsigned(minor);
     } else if (major == 4) {
-        at = putDecimal(out, putText(out, 0, "ttyS"), minor - 64);
+        w.put("ttyS");
+        w.putUnsigned(minor - 64);
     } else if (major == 5 && minor == 1) {
-        at = putText(out, 0, "console");
+        w.put("console");
     } else {
-        at = putDecimal(out, putText(out, putDecimal(out, 0, major), ":"), minor);
+        w.putUnsigned(major);
+        w.put(':');
+        w.putUnsigned(minor);
     }
-    out[at] = 0;
+    w.put('\0');
     return out;
 }
 

@@ -24,6 +24,7 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#include "libombrex/bytes.h"
 #include "libombrex/export.h"
 #include "libombrex/lookup.h"
 #include "libombrex/record.h"
@@ -55,21 +56,16 @@ using ExecvFn = int (*)(const char*, char* const*);
 using ExecveatFn = int (*)(int, const char*, char* const*, char* const*, int);
 using SpawnFn = int (*)(pid_t*, const char*, const void*, const void*, char* const*, char* const*);
 
-constexpr int atFdcwd = -100; // AT_FDCWD
-
 template <typename Fn> Fn next(ombrex::Symbol slot, const char* name, Fn self) {
     return reinterpret_cast<Fn>(
         ombrex::nextSymbol(slot, name, reinterpret_cast<const void*>(self)));
 }
 
-// A call that runs the path as given.
-ombrex::ExecEvent pathEvent(const char* call, const char* path, char* const* argv) {
-    return ombrex::ExecEvent{call, path, argv, -1, atFdcwd, 0, ombrex::Search::none, false};
-}
-
-// A call that searches PATH for the name.
-ombrex::ExecEvent searchEvent(const char* call, const char* file, char* const* argv) {
-    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, ombrex::Search::path, false};
+// A call that names its file: a path resolved against the working directory, or a name that
+// is searched along PATH. posix_spawn and posix_spawnp are recorded once the call returned.
+ombrex::ExecEvent namedEvent(const char* call, const char* file, char* const* argv,
+                             ombrex::Search search, bool spawn = false) {
+    return ombrex::ExecEvent{call, file, argv, -1, ombrex::sys::currentDirectory, 0, search, spawn};
 }
 
 int fail(int error) {
@@ -101,6 +97,16 @@ template <typename Call> int runLibraryExec(const ombrex::ExecEvent& event, Call
         ombrex::recordRefusedExec(event, errno);
     }
     return result;
+}
+
+// posix_spawn and posix_spawnp, recorded once the call returned. The record names the new
+// process, so the library asks for its id even when the caller does not.
+template <typename Call> int runSpawn(const ombrex::ExecEvent& event, pid_t* pid, Call call) {
+    pid_t child = -1;
+    pid_t* const where = pid != nullptr ? pid : &child;
+    const int error = call(where);
+    ombrex::recordSpawn(event, error, error == 0 ? *where : -1);
+    return error;
 }
 
 // Counts the list that starts with first and ends with a null pointer; the C library refuses
@@ -135,18 +141,9 @@ __attribute__((noinline)) int fexecveCall(int fd, char* const argv[], char* cons
     if (result != -ENOSYS) {
         return execResult(result);
     }
-    char path[sizeof "/proc/self/fd/" + 10] = "/proc/self/fd/";
-    char digits[10];
-    size_t n = 0;
-    for (unsigned value = static_cast<unsigned>(fd); n == 0 || value != 0; value /= 10) {
-        digits[n++] = static_cast<char>('0' + value % 10);
-    }
-    size_t at = sizeof "/proc/self/fd/" - 1;
-    while (n > 0) {
-        path[at++] = digits[--n];
-    }
-    path[at] = 0;
-    int error = static_cast<int>(-ombrex::sys::execve(path, argv, envp));
+    ombrex::DescriptorPath path;
+    int error =
+        static_cast<int>(-ombrex::sys::execve(ombrex::descriptorPath(path, fd), argv, envp));
     struct stat status;
     if (ombrex::sys::stat("/proc/self/fd", &status) == -ENOENT) {
         error = ENOSYS;
@@ -170,16 +167,10 @@ OMBREX_OWN int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void
 namespace {
 
 int realExecvp(const char* file, char* const argv[]) {
-    if (const auto fn = next<ExecvFn>(ombrex::Symbol::execvp, "execvp", &ombrexOwnExecvp)) {
+    if (const auto fn = next<ExecvFn>(ombrex::Symbol::Execvp, "execvp", &ombrexOwnExecvp)) {
         return fn(file, argv);
     }
     return fail(ENOSYS);
-}
-
-// posix_spawn and posix_spawnp, recorded in the caller once the call returned.
-ombrex::ExecEvent spawnEvent(const char* call, const char* file, char* const* argv,
-                             ombrex::Search search) {
-    return ombrex::ExecEvent{call, file, argv, -1, atFdcwd, 0, search, true};
 }
 
 } // namespace
@@ -187,21 +178,21 @@ ombrex::ExecEvent spawnEvent(const char* call, const char* file, char* const* ar
 extern "C" {
 
 OMBREX_EXPORT int execve(const char* path, char* const argv[], char* const envp[]) {
-    return runExecve(pathEvent("execve", path, argv), path, argv, envp);
+    return runExecve(namedEvent("execve", path, argv, ombrex::Search::None), path, argv, envp);
 }
 
 OMBREX_EXPORT int execv(const char* path, char* const argv[]) {
-    return runExecve(pathEvent("execv", path, argv), path, argv, environ);
+    return runExecve(namedEvent("execv", path, argv, ombrex::Search::None), path, argv, environ);
 }
 
 OMBREX_EXPORT int execvp(const char* file, char* const argv[]) {
-    return runLibraryExec(searchEvent("execvp", file, argv),
+    return runLibraryExec(namedEvent("execvp", file, argv, ombrex::Search::Path),
                           [&] { return realExecvp(file, argv); });
 }
 
 OMBREX_EXPORT int execvpe(const char* file, char* const argv[], char* const envp[]) {
-    return runLibraryExec(searchEvent("execvpe", file, argv), [&] {
-        if (const auto fn = next<ExecveFn>(ombrex::Symbol::execvpe, "execvpe", &ombrexOwnExecvpe)) {
+    return runLibraryExec(namedEvent("execvpe", file, argv, ombrex::Search::Path), [&] {
+        if (const auto fn = next<ExecveFn>(ombrex::Symbol::Execvpe, "execvpe", &ombrexOwnExecvpe)) {
             return fn(file, argv, envp);
         }
         return fail(ENOSYS);
@@ -214,7 +205,7 @@ OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
         return fail(EINVAL);
     }
     const ombrex::ExecEvent event{
-        "fexecve", "", argv, fd, fd, ombrex::sys::emptyPath, ombrex::Search::none, false};
+        "fexecve", "", argv, fd, fd, ombrex::sys::emptyPath, ombrex::Search::None, false};
     const bool after = ombrex::recordBeforeExec(event);
     const int result = fexecveCall(fd, argv, envp);
     if (after) {
@@ -225,12 +216,17 @@ OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
 
 OMBREX_EXPORT int execveat(int dirfd, const char* path, char* const argv[], char* const envp[],
                            int flags) {
-    const ombrex::ExecEvent event{
-        "execveat",           path, argv, dirfd == atFdcwd ? -1 : dirfd, dirfd, flags,
-        ombrex::Search::none, false};
+    const ombrex::ExecEvent event{"execveat",
+                                  path,
+                                  argv,
+                                  dirfd == ombrex::sys::currentDirectory ? -1 : dirfd,
+                                  dirfd,
+                                  flags,
+                                  ombrex::Search::None,
+                                  false};
     return runLibraryExec(event, [&] {
         if (const auto fn =
-                next<ExecveatFn>(ombrex::Symbol::execveat, "execveat", &ombrexOwnExecveat)) {
+                next<ExecveatFn>(ombrex::Symbol::Execveat, "execveat", &ombrexOwnExecveat)) {
             return fn(dirfd, path, argv, envp, flags);
         }
         return execResult(ombrex::sys::execveat(dirfd, path, argv, envp, flags));
@@ -257,7 +253,7 @@ OMBREX_EXPORT int execl(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     fillList(argv, count, arg, arguments);
     va_end(arguments);
-    return runExecve(pathEvent("execl", path, argv), path, argv, environ);
+    return runExecve(namedEvent("execl", path, argv, ombrex::Search::None), path, argv, environ);
 }
 
 OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
@@ -272,7 +268,7 @@ OMBREX_EXPORT int execlp(const char* file, const char* arg, ...) {
     va_start(arguments, arg);
     fillList(argv, count, arg, arguments);
     va_end(arguments);
-    return runLibraryExec(searchEvent("execlp", file, argv),
+    return runLibraryExec(namedEvent("execlp", file, argv, ombrex::Search::Path),
                           [&] { return realExecvp(file, argv); });
 }
 
@@ -288,42 +284,36 @@ OMBREX_EXPORT int execle(const char* path, const char* arg, ...) {
     va_start(arguments, arg);
     char* const* const envp = fillList(argv, count, arg, arguments);
     va_end(arguments);
-    return runExecve(pathEvent("execle", path, argv), path, argv, envp);
+    return runExecve(namedEvent("execle", path, argv, ombrex::Search::None), path, argv, envp);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
 
-// The record names the new process: the library asks for its id even when the caller does
-// not.
+// NOLINTNEXTLINE(readability-function-size): the C library fixes the six parameters.
 OMBREX_EXPORT int posix_spawn(pid_t* pid, const char* path, const void* fileActions,
                               const void* attributes, char* const argv[], char* const envp[]) {
-    const auto fn = next<SpawnFn>(ombrex::Symbol::posixSpawn, "posix_spawn", &ombrexOwnPosixSpawn);
+    const auto fn = next<SpawnFn>(ombrex::Symbol::PosixSpawn, "posix_spawn", &ombrexOwnPosixSpawn);
     if (fn == nullptr) {
         return ENOSYS;
     }
-    pid_t child = -1;
-    pid_t* const where = pid != nullptr ? pid : &child;
-    const int error = fn(where, path, fileActions, attributes, argv, envp);
-    ombrex::recordSpawn(spawnEvent("posix_spawn", path, argv, ombrex::Search::none), error,
-                        error == 0 ? *where : -1);
-    return error;
+    return runSpawn(
+        namedEvent("posix_spawn", path, argv, ombrex::Search::None, true), pid,
+        [&](pid_t* where) { return fn(where, path, fileActions, attributes, argv, envp); });
 }
 
+// NOLINTNEXTLINE(readability-function-size): the C library fixes the six parameters.
 OMBREX_EXPORT int posix_spawnp(pid_t* pid, const char* file, const void* fileActions,
                                const void* attributes, char* const argv[], char* const envp[]) {
     const auto fn =
-        next<SpawnFn>(ombrex::Symbol::posixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp);
+        next<SpawnFn>(ombrex::Symbol::PosixSpawnp, "posix_spawnp", &ombrexOwnPosixSpawnp);
     if (fn == nullptr) {
         return ENOSYS;
     }
-    pid_t child = -1;
-    pid_t* const where = pid != nullptr ? pid : &child;
-    const int error = fn(where, file, fileActions, attributes, argv, envp);
-    ombrex::recordSpawn(spawnEvent("posix_spawnp", file, argv, ombrex::Search::path), error,
-                        error == 0 ? *where : -1);
-    return error;
+    return runSpawn(
+        namedEvent("posix_spawnp", file, argv, ombrex::Search::Path, true), pid,
+        [&](pid_t* where) { return fn(where, file, fileActions, attributes, argv, envp); });
 }
 
 int ombrexOwnExecvp(const char*, char* const*)

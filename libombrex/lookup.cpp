@@ -8,7 +8,7 @@ namespace ombrex {
 
 namespace {
 
-void* resolved[static_cast<int>(Symbol::count)];
+void* resolved[static_cast<int>(Symbol::Count)];
 
 } // namespace
 

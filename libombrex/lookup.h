@@ -14,12 +14,12 @@
 namespace ombrex {
 
 enum class Symbol {
-    execvp,
-    execvpe,
-    execveat,
-    posixSpawn,
-    posixSpawnp,
-    count,
+    Execvp,
+    Execvpe,
+    Execveat,
+    PosixSpawn,
+    PosixSpawnp,
+    Count,
 };
 
 // The next definition of name after this library (normally the C library's), or null when

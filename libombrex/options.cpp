@@ -91,18 +91,9 @@ long waitMilliseconds(const char* value) {
 }
 
 void setWait(Options& options, unsigned milliseconds) {
+    static_assert(maxSyslogWaitMs < 10'000'000, "the text holds 7 digits");
     options.syslogWaitMs = milliseconds;
-    char digits[8];
-    size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + milliseconds % 10);
-        milliseconds /= 10;
-    } while (milliseconds != 0);
-    size_t at = 0;
-    while (n > 0) {
-        options.syslogWaitText[at++] = digits[--n];
-    }
-    options.syslogWaitText[at] = 0;
+    options.syslogWaitText[decimalText(options.syslogWaitText, milliseconds)] = 0;
 }
 
 int facilityCode(const char* name) {
@@ -114,63 +105,72 @@ int facilityCode(const char* name) {
     return -1;
 }
 
-// The options whose value is one of a few words, in any case; false for any other key.
-bool applyChoice(Options& options, const char* key, const char* value) {
-    if (sameText(key, "destination")) {
-        if (equalsIgnoringCase(value, "syslog")) {
-            options.destination = Destination::syslog;
-        } else if (equalsIgnoringCase(value, "file")) {
-            options.destination = Destination::file;
-        } else if (equalsIgnoringCase(value, "none")) {
-            options.destination = Destination::none;
+const char* facilityName(int facility) {
+    for (size_t i = 0; i < sizeof facilityCodes / sizeof facilityCodes[0]; ++i) {
+        if (facilityCodes[i] == facility) {
+            return facilityNames[i];
         }
-        return true;
     }
-    if (sameText(key, "format")) {
-        if (equalsIgnoringCase(value, "kv")) {
-            options.format = Format::kv;
-        } else if (equalsIgnoringCase(value, "json")) {
-            options.format = Format::json;
-        }
-        return true;
-    }
-    if (sameText(key, "sandboxed")) {
-        if (equalsIgnoringCase(value, "skip")) {
-            options.sandboxed = Sandboxed::skip;
-        } else if (equalsIgnoringCase(value, "record")) {
-            options.sandboxed = Sandboxed::record;
-        }
-        return true;
-    }
-    return false;
+    return "";
 }
 
-void applyOption(Options& options, const char* key, char* value) {
-    if (applyChoice(options, key, value)) {
-        return;
-    }
-    if (sameText(key, "file")) {
-        if (isAbsolutePath(value)) {
-            options.file = value;
+// The words of the options that take one of a few, in the order of their enumerators.
+constexpr char destinationWords[][8] = {"syslog", "file", "none"};
+constexpr char formatWords[][8] = {"kv", "json"};
+constexpr char sandboxedWords[][8] = {"skip", "record"};
+
+// Sets choice to the enumerator whose word the value is, in any case; leaves it otherwise.
+template <typename Choice, size_t count>
+void choose(Choice& choice, const char (&words)[count][8], const char* value) {
+    for (size_t i = 0; i < count; ++i) {
+        if (equalsIgnoringCase(value, words[i])) {
+            choice = static_cast<Choice>(i);
+            return;
         }
-    } else if (sameText(key, "syslog_socket")) {
+    }
+}
+
+template <typename Choice, size_t count>
+const char* wordOf(Choice choice, const char (&words)[count][8]) {
+    const auto i = static_cast<size_t>(choice);
+    return i < count ? words[i] : "";
+}
+
+// An invalid value leaves the option as it was.
+void applyOption(Options& options, Option option, const char* value) {
+    switch (option) {
+    case Option::Destination:
+        choose(options.destination, destinationWords, value);
+        break;
+    case Option::Format:
+        choose(options.format, formatWords, value);
+        break;
+    case Option::File:
+        options.file = isAbsolutePath(value) ? value : options.file;
+        break;
+    case Option::SyslogSocket:
         if (isAbsolutePath(value) && textLength(value) < sizeof(sockaddr_un::sun_path)) {
             options.syslogSocket = value;
         }
-    } else if (sameText(key, "syslog_facility")) {
+        break;
+    case Option::SyslogFacility: {
         const int code = facilityCode(value);
-        if (code >= 0) {
-            options.facility = code;
-        }
-    } else if (sameText(key, "syslog_tag")) {
-        if (isValidTag(value)) {
-            options.tag = value;
-        }
-    } else if (sameText(key, "syslog_wait_ms")) {
+        options.facility = code >= 0 ? code : options.facility;
+        break;
+    }
+    case Option::SyslogTag:
+        options.tag = isValidTag(value) ? value : options.tag;
+        break;
+    case Option::SyslogWaitMs: {
         const long milliseconds = waitMilliseconds(value);
         if (milliseconds >= 0) {
             setWait(options, static_cast<unsigned>(milliseconds));
         }
+        break;
+    }
+    case Option::Sandboxed:
+        choose(options.sandboxed, sandboxedWords, value);
+        break;
     }
 }
 
@@ -188,8 +188,8 @@ char* stripTrailingComment(char* begin, char* end) {
 } // namespace
 
 void setDefaults(Options& options) {
-    options.destination = Destination::syslog;
-    options.format = Format::kv;
+    options.destination = Destination::Syslog;
+    options.format = Format::Kv;
     options.file = defaultFile;
     options.syslogSocket = defaultSocket;
     options.facility = defaultFacility;
@@ -228,8 +228,10 @@ void parseOptions(char* text, size_t length, Options& options) {
                 char* const valueEnd =
                     stripTrailingComment(valueBegin, valueBegin + textLength(valueBegin));
                 char* const value = trim(valueBegin, valueEnd);
-                char* const key = trim(content, equals);
-                applyOption(options, key, value);
+                Option option;
+                if (findOption(trim(content, equals), option)) {
+                    applyOption(options, option, value);
+                }
             }
         }
         line = next;
@@ -313,87 +315,51 @@ bool loadOptions(const char* path, char* text, Options& options, size_t* kept) {
     return true;
 }
 
-const char* facilityName(int facility) {
-    for (size_t i = 0; i < sizeof facilityCodes / sizeof facilityCodes[0]; ++i) {
-        if (facilityCodes[i] == facility) {
-            return facilityNames[i];
+bool findOption(const char* name, Option& option) {
+    for (const OptionEntry& entry : optionTable) {
+        if (sameText(name, entry.name)) {
+            option = entry.option;
+            return true;
         }
+    }
+    return false;
+}
+
+const char* optionValue(const Options& options, Option option) {
+    switch (option) {
+    case Option::Destination:
+        return wordOf(options.destination, destinationWords);
+    case Option::Format:
+        return wordOf(options.format, formatWords);
+    case Option::File:
+        return options.file;
+    case Option::SyslogSocket:
+        return options.syslogSocket;
+    case Option::SyslogFacility:
+        return facilityName(options.facility);
+    case Option::SyslogTag:
+        return options.tag;
+    case Option::SyslogWaitMs:
+        return options.syslogWaitText;
+    case Option::Sandboxed:
+        return wordOf(options.sandboxed, sandboxedWords);
     }
     return "";
 }
 
-const char* optionValue(const Options& options, const char* name) {
-    if (sameText(name, "destination")) {
-        switch (options.destination) {
-        case Destination::syslog:
-            return "syslog";
-        case Destination::file:
-            return "file";
-        case Destination::none:
-            return "none";
-        }
-        return "";
-    }
-    if (sameText(name, "format")) {
-        return options.format == Format::json ? "json" : "kv";
-    }
-    if (sameText(name, "file")) {
-        return options.file;
-    }
-    if (sameText(name, "syslog_socket")) {
-        return options.syslogSocket;
-    }
-    if (sameText(name, "syslog_facility")) {
-        return facilityName(options.facility);
-    }
-    if (sameText(name, "syslog_tag")) {
-        return options.tag;
-    }
-    if (sameText(name, "syslog_wait_ms")) {
-        return options.syslogWaitText;
-    }
-    if (sameText(name, "sandboxed")) {
-        return options.sandboxed == Sandboxed::record ? "record" : "skip";
-    }
-    return nullptr;
-}
-
-const char* optionDefault(const char* name) {
+const char* optionDefault(Option option) {
     // The one value that lives in the options themselves, which are gone on return.
-    if (sameText(name, "syslog_wait_ms")) {
+    if (option == Option::SyslogWaitMs) {
         return defaultSyslogWaitText;
     }
     Options defaults;
     setDefaults(defaults);
-    return optionValue(defaults, name);
+    return optionValue(defaults, option);
 }
 
-const char* optionDescription(const char* name) {
-    if (sameText(name, "destination")) {
-        return "where records go: syslog, file or none";
-    }
-    if (sameText(name, "format")) {
-        return "how a record is written: kv (key=value fields) or json (one JSON object)";
-    }
-    if (sameText(name, "file")) {
-        return "existing regular file that records are appended to when destination is file";
-    }
-    if (sameText(name, "syslog_socket")) {
-        return "datagram socket of the system log";
-    }
-    if (sameText(name, "syslog_facility")) {
-        return "syslog facility of the records";
-    }
-    if (sameText(name, "syslog_tag")) {
-        return "syslog tag of the records";
-    }
-    if (sameText(name, "syslog_wait_ms")) {
-        return "longest wait in milliseconds for room in the system log's queue; 0: no wait";
-    }
-    if (sameText(name, "sandboxed")) {
-        return "whether a process under a seccomp filter is recorded: skip or record";
-    }
-    return nullptr;
+const char* optionValue(const Options& options, const char* name) {
+    Option option;
+    return findOption(name, option) ? optionValue(options, option) : nullptr;
 }
 
 } // namespace ombrex

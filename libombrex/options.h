@@ -22,18 +22,18 @@
 
 namespace ombrex {
 
-enum class Destination { syslog, file, none };
+enum class Destination { Syslog, File, None };
 
 // How a record is written: key=value fields, or one JSON object.
-enum class Format { kv, json };
+enum class Format { Kv, Json };
 
 // Whether a process under a seccomp filter is recorded.
-enum class Sandboxed { skip, record };
+enum class Sandboxed { Skip, Record };
 
 // The built-in value of the sandboxed option: what a process under a filter does before it
 // could read the file (see record.cpp).
 inline constexpr Sandboxed builtInSandboxed =
-    OMBREX_SANDBOXED_RECORD ? Sandboxed::record : Sandboxed::skip;
+    OMBREX_SANDBOXED_RECORD ? Sandboxed::Record : Sandboxed::Skip;
 
 // At most this much of the configuration file is read; a line cut by the limit is ignored.
 inline constexpr size_t configTextCapacity = 4096;
@@ -94,20 +94,62 @@ size_t loadOptionsFrom(int fd, size_t size, char* text, Options& options);
 // non-regular or untrusted file leaves the defaults.
 bool loadOptions(const char* path, char* text, Options& options, size_t* length = nullptr);
 
-// Option names in listing order, terminated by an empty name.
-inline constexpr char optionNames[][16] = {
-    "destination",    "format",    "file", "syslog_socket", "syslog_facility", "syslog_tag",
-    "syslog_wait_ms", "sandboxed", "",
+// The options, in the order that conf lists them.
+enum class Option {
+    Destination,
+    Format,
+    File,
+    SyslogSocket,
+    SyslogFacility,
+    SyslogTag,
+    SyslogWaitMs,
+    Sandboxed
 };
-inline constexpr size_t optionCount = sizeof optionNames / sizeof optionNames[0] - 1;
 
-// The value of a named option as text (static or inside the loaded text), or null for an
-// unknown name.
+// An option's name in the file and what conf says of it. Plain characters, not pointers: a
+// table of pointers would cost relocations at every load of the library.
+struct OptionEntry {
+    Option option;
+    char name[16];
+    char description[80];
+};
+
+inline constexpr OptionEntry optionTable[] = {
+    {Option::Destination, "destination", "where records go: syslog, file or none"},
+    {Option::Format, "format",
+     "how a record is written: kv (key=value fields) or json (one JSON object)"},
+    {Option::File, "file",
+     "existing regular file that records are appended to when destination is file"},
+    {Option::SyslogSocket, "syslog_socket", "datagram socket of the system log"},
+    {Option::SyslogFacility, "syslog_facility", "syslog facility of the records"},
+    {Option::SyslogTag, "syslog_tag", "syslog tag of the records"},
+    {Option::SyslogWaitMs, "syslog_wait_ms",
+     "longest wait in milliseconds for room in the system log's queue; 0: no wait"},
+    {Option::Sandboxed, "sandboxed",
+     "whether a process under a seccomp filter is recorded: skip or record"},
+};
+inline constexpr size_t optionCount = sizeof optionTable / sizeof optionTable[0];
+
+// The table's entry of option, which is its position: the order is checked once, here.
+constexpr bool inListingOrder() {
+    for (size_t i = 0; i < optionCount; ++i) {
+        if (static_cast<size_t>(optionTable[i].option) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(inListingOrder());
+
+// The option of that name; false for an unknown name.
+bool findOption(const char* name, Option& option);
+
+// An option's value as text (static or inside the loaded text), and its default.
+const char* optionValue(const Options& options, Option option);
+const char* optionDefault(Option option);
+
+// The value of the option of that name, or null for an unknown name.
 const char* optionValue(const Options& options, const char* name);
-const char* optionDefault(const char* name);
-const char* optionDescription(const char* name);
-
-const char* facilityName(int facility);
 
 } // namespace ombrex
 

@@ -54,18 +54,18 @@ int expectedError(int dirfd, const char* path, int flags, struct stat& status) {
 Prediction directPrediction(int error) {
     switch (error) {
     case 0:
-        return Prediction::runs;
+        return Prediction::Runs;
     case ENOENT:
     case ENOTDIR:
     case EBADF:
     case EFAULT:
-        return Prediction::absent;
+        return Prediction::Absent;
     case EACCES:
     case ELOOP:
     case ENAMETOOLONG:
-        return Prediction::refused;
+        return Prediction::Refused;
     default:
-        return Prediction::runs; // unsure
+        return Prediction::Runs; // unsure
     }
 }
 
@@ -117,17 +117,17 @@ bool candidate(char* out, const char* directory, size_t directoryLength, const c
 Prediction searchAlongPath(const char* name, SearchSpace& space) {
     space.found[0] = 0;
     if (name == nullptr || name[0] == 0) {
-        return Prediction::absent;
+        return Prediction::Absent;
     }
     if (hasSlash(name)) {
         if (!candidate(space.found, "", 0, name, lengthUpTo(name, PATH_MAX))) {
-            return Prediction::refused; // ENAMETOOLONG
+            return Prediction::Refused; // ENAMETOOLONG
         }
         return directPrediction(expectedError(sys::currentDirectory, name, 0, space.status));
     }
     const size_t nameLength = lengthUpTo(name, nameMax);
     if (nameLength > nameMax) {
-        return Prediction::refused; // ENAMETOOLONG, before any directory is tried
+        return Prediction::Refused; // ENAMETOOLONG, before any directory is tried
     }
     const char* denied = nullptr;
     size_t deniedLength = 0;
@@ -139,7 +139,7 @@ Prediction searchAlongPath(const char* name, SearchSpace& space) {
         const auto length = static_cast<size_t>(end - p);
         if (!candidate(space.found, p, length, name, nameLength)) {
             space.found[0] = 0;
-            return Prediction::refused; // ENAMETOOLONG ends the search
+            return Prediction::Refused; // ENAMETOOLONG ends the search
         }
         switch (expectedError(sys::currentDirectory, space.found, 0, space.status)) {
         case ENOENT:
@@ -156,9 +156,9 @@ Prediction searchAlongPath(const char* name, SearchSpace& space) {
             break;
         case ELOOP:
         case ENAMETOOLONG:
-            return Prediction::refused;
+            return Prediction::Refused;
         default:
-            return Prediction::runs; // 0, or unsure
+            return Prediction::Runs; // 0, or unsure
         }
         if (*end == 0) {
             break;
@@ -167,16 +167,16 @@ Prediction searchAlongPath(const char* name, SearchSpace& space) {
     }
     if (denied == nullptr) {
         space.found[0] = 0;
-        return Prediction::absent;
+        return Prediction::Absent;
     }
     candidate(space.found, denied, deniedLength, name, nameLength);
-    return Prediction::refused;
+    return Prediction::Refused;
 }
 
 } // namespace
 
 Prediction predictExec(const ExecEvent& event, SearchSpace& space) {
-    if (event.search != Search::none) {
+    if (event.search != Search::None) {
         return searchAlongPath(event.file, space);
     }
     space.found[0] = 0;

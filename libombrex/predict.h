@@ -20,9 +20,9 @@
 namespace ombrex {
 
 enum class Prediction {
-    absent,  // nothing there to run (ENOENT, ENOTDIR, EBADF, EFAULT)
-    refused, // there, and refused for certain (EACCES, ELOOP, ENAMETOOLONG)
-    runs,    // expected to start
+    Absent,  // nothing there to run (ENOENT, ENOTDIR, EBADF, EFAULT)
+    Refused, // there, and refused for certain (EACCES, ELOOP, ENAMETOOLONG)
+    Runs,    // expected to start
 };
 
 struct SearchSpace {

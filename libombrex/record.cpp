@@ -56,6 +56,15 @@ CivilTime civilTime(int64_t seconds) {
 
 constexpr char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 
+// "hh:mm:ss", as both the syslog header and the record's time write it.
+void putClock(Writer& w, const CivilTime& t) {
+    w.putUnsigned(t.hour, 2);
+    w.put(':');
+    w.putUnsigned(t.minute, 2);
+    w.put(':');
+    w.putUnsigned(t.second, 2);
+}
+
 // RFC 3164 header: "<PRI>Mmm dd hh:mm:ss TAG[PID]: ", severity info.
 void putSyslogHeader(Writer& w, const SyslogHeader& header, const ProcessFacts& facts) {
     const CivilTime t = civilTime(facts.seconds);
@@ -66,11 +75,7 @@ void putSyslogHeader(Writer& w, const SyslogHeader& header, const ProcessFacts& 
     w.put(t.day < 10 ? "  " : " ");
     w.putUnsigned(t.day);
     w.put(' ');
-    w.putUnsigned(t.hour, 2);
-    w.put(':');
-    w.putUnsigned(t.minute, 2);
-    w.put(':');
-    w.putUnsigned(t.second, 2);
+    putClock(w, t);
     w.put(' ');
     w.put(header.tag);
     w.put('[');
@@ -88,11 +93,7 @@ void timeText(char (&out)[32], const ProcessFacts& facts) {
     w.put('-');
     w.putUnsigned(t.day, 2);
     w.put('T');
-    w.putUnsigned(t.hour, 2);
-    w.put(':');
-    w.putUnsigned(t.minute, 2);
-    w.put(':');
-    w.putUnsigned(t.second, 2);
+    putClock(w, t);
     w.put('.');
     w.putUnsigned(static_cast<uint64_t>(facts.nanoseconds / 1000), 6);
     w.put('Z');
@@ -117,10 +118,8 @@ class Fields {
     }
 
     void number(const char* name, int64_t value) {
-        char digits[24];
-        const size_t length = decimal(digits, value);
-        if (opening(name, length)) {
-            w_.put(digits + sizeof digits - length, length);
+        if (opening(name, signedDecimalLength(value))) {
+            w_.putSigned(value);
         }
     }
 
@@ -161,21 +160,6 @@ class Fields {
         return true;
     }
 
-    // The decimal digits of value at the end of out; returns their number.
-    static size_t decimal(char (&out)[24], int64_t value) {
-        uint64_t magnitude =
-            value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        size_t n = 0;
-        do {
-            out[sizeof out - 1 - n++] = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
-        if (value < 0) {
-            out[sizeof out - 1 - n++] = '-';
-        }
-        return n;
-    }
-
     Writer& w_;
     bool json_;
     bool first_;
@@ -191,30 +175,14 @@ size_t countArguments(char* const* argv) {
     return count;
 }
 
-// Writes prefix and the decimal number, NUL-terminated; out holds at least 21 bytes more
-// than the prefix.
-void textWithNumber(char* out, const char* prefix, uint64_t value, const char* suffix) {
-    char* p = out;
-    for (const char* s = prefix; *s != 0; ++s) {
-        *p++ = *s;
-    }
-    char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) {
-        *p++ = digits[--n];
-    }
-    for (const char* s = suffix; *s != 0; ++s) {
-        *p++ = *s;
-    }
-    *p = 0;
-}
-
-void descriptorPath(char (&out)[40], int fd) {
-    textWithNumber(out, "/proc/self/fd/", static_cast<unsigned>(fd), "");
+// The prefix and the decimal value as one text: the name of an argument, or the number of an
+// error without a name.
+const char* numbered(char (&out)[32], const char* prefix, uint64_t value) {
+    Writer w(out, sizeof out, 0);
+    w.put(prefix);
+    w.putUnsigned(value);
+    w.put('\0');
+    return out;
 }
 
 // Everything the record path needs beyond a few words, in one anonymous mapping per record:
@@ -287,17 +255,16 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
 
     facts.file = event.file;
     if (event.fd >= 0 && (event.file == nullptr || event.file[0] == 0)) {
-        char link[40];
-        descriptorPath(link, event.fd);
+        DescriptorPath link;
         char* const resolved = texts.next();
-        const long length = sys::readlink(link, resolved, PATH_MAX - 1);
+        const long length = sys::readlink(descriptorPath(link, event.fd), resolved, PATH_MAX - 1);
         if (length > 0) {
             resolved[length] = 0;
             facts.file = texts.keep(static_cast<size_t>(length));
         }
     }
     facts.path =
-        event.search != Search::none ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
+        event.search != Search::None ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
 }
 
 // Writes the record to the configured destination; a record that does not get there is
@@ -313,7 +280,7 @@ void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, i
     w.facts.lost = pendingLost(self);
     const SyslogHeader header{w.target.facility, w.target.tag};
     char* const record = texts.next();
-    const RecordStyle style{w.target.destination == Destination::syslog ? &header : nullptr,
+    const RecordStyle style{w.target.destination == Destination::Syslog ? &header : nullptr,
                             w.target.format};
     const size_t length = formatRecord(record, recordCapacity, event, w.facts, style);
     if (sendRecord(w.target, record, length, self)) {
@@ -324,7 +291,7 @@ void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, i
     closeTarget(w.target);
 }
 
-enum class Stage { before, after };
+enum class Stage { Before, After };
 
 // The record to be made: before the call, or after it with its error and, for posix_spawn,
 // the new process.
@@ -362,8 +329,8 @@ __attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
     Options options;
     setDefaults(options);
     parseOptions(text, static_cast<size_t>(got), options);
-    peek.off = options.destination == Destination::none ||
-               (sandboxed && options.sandboxed == Sandboxed::skip);
+    peek.off = options.destination == Destination::None ||
+               (sandboxed && options.sandboxed == Sandboxed::Skip);
     if (peek.off) {
         sys::close(peek.fd);
         peek.fd = -1;
@@ -393,18 +360,18 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
     } else {
         setDefaults(w->options);
     }
-    const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::skip) &&
-                        w->options.destination != Destination::none;
+    const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::Skip) &&
+                        w->options.destination != Destination::None;
     if (wanted) {
         // After the call, only the name of the file found is still wanted from a search.
         w->search.found = texts.next();
         w->search.found[0] = 0;
-        const bool before = outcome.stage == Stage::before;
-        const Prediction prediction = before || event.search != Search::none
+        const bool before = outcome.stage == Stage::Before;
+        const Prediction prediction = before || event.search != Search::None
                                           ? predictExec(event, w->search)
-                                          : Prediction::runs;
+                                          : Prediction::Runs;
         texts.keep(textLength(w->search.found));
-        later = before && prediction != Prediction::runs;
+        later = before && prediction != Prediction::Runs;
         if (!later) {
             deliver(*w, texts, event, outcome.error, outcome.child);
         }
@@ -417,7 +384,7 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
 
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style) {
-    const bool json = style.format == Format::json;
+    const bool json = style.format == Format::Json;
     const SyslogHeader* const header = style.header;
     Writer w(buffer, capacity, json ? jsonWriterReserve : writerReserve);
     if (header != nullptr) {
@@ -432,12 +399,9 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     timeText(scratch, facts);
     f.word("time", scratch);
     if (facts.error != 0) {
-        const char* name = errorName(facts.error);
-        if (name[0] == 0) {
-            textWithNumber(scratch, "", static_cast<unsigned>(facts.error), "");
-            name = scratch;
-        }
-        f.word("result", name);
+        const char* const name = errorName(facts.error);
+        f.word("result",
+               name[0] != 0 ? name : numbered(scratch, "", static_cast<unsigned>(facts.error)));
     }
     if (facts.lost != 0) {
         f.number("lost", facts.lost);
@@ -465,8 +429,7 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     const size_t argc = countArguments(event.argv);
     f.number("argc", static_cast<int64_t>(argc));
     for (size_t i = 0; i < argc && !w.full(); ++i) {
-        textWithNumber(scratch, "arg", i, "");
-        f.text(scratch, event.argv[i]);
+        f.text(numbered(scratch, "arg", i), event.argv[i]);
     }
     if (json) {
         w.finish(jsonTruncationMarker, header == nullptr ? "}\n" : "}");
@@ -487,7 +450,7 @@ __attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcom
     // First, before anything else a filter could forbid: a process under a seccomp filter
     // makes this one call and no other unless the library is built to record it.
     const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
-    if (sandboxed && builtInSandboxed == Sandboxed::skip) {
+    if (sandboxed && builtInSandboxed == Sandboxed::Skip) {
         return false;
     }
     const ConfigPeek peek = peekConfig(sandboxed);
@@ -500,18 +463,18 @@ __attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcom
 } // namespace
 
 bool recordBeforeExec(const ExecEvent& event) {
-    return record(event, Outcome{Stage::before, 0, -1});
+    return record(event, Outcome{Stage::Before, 0, -1});
 }
 
 void recordRefusedExec(const ExecEvent& event, int error) {
     if (!nothingToRun(error)) {
-        record(event, Outcome{Stage::after, error, -1});
+        record(event, Outcome{Stage::After, error, -1});
     }
 }
 
 void recordSpawn(const ExecEvent& event, int error, int64_t child) {
     if (error == 0 || !nothingToRun(error)) {
-        record(event, Outcome{Stage::after, error, error == 0 ? child : -1});
+        record(event, Outcome{Stage::After, error, error == 0 ? child : -1});
     }
 }
 

@@ -17,8 +17,8 @@ inline constexpr size_t recordCapacity = 8000;
 
 // How the entry point finds the file it runs.
 enum class Search {
-    none, // the path as given (resolved against dirfd)
-    path, // execvp, execvpe, execlp, posix_spawnp: along PATH, by the C library's rules
+    None, // the path as given (resolved against dirfd)
+    Path, // execvp, execvpe, execlp, posix_spawnp: along PATH, by the C library's rules
 };
 
 // What the program asked for, as passed to the interposed call.

@@ -30,25 +30,26 @@ static_assert(sizeof(struct stat) == 144);
 static_assert(sizeof(struct stat) == 128);
 #endif
 
-inline long call6(long number, long a, long b, long c, long d, long e, long f) {
+// The number and six arguments of one system call, in the registers that the kernel reads.
+inline long call(long number, const long (&a)[6]) {
 #if defined(__x86_64__)
-    register long r10 __asm__("r10") = d;
-    register long r8 __asm__("r8") = e;
-    register long r9 __asm__("r9") = f;
+    register long r10 __asm__("r10") = a[3];
+    register long r8 __asm__("r8") = a[4];
+    register long r9 __asm__("r9") = a[5];
     long result;
     __asm__ volatile("syscall"
                      : "=a"(result)
-                     : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8), "r"(r9)
+                     : "a"(number), "D"(a[0]), "S"(a[1]), "d"(a[2]), "r"(r10), "r"(r8), "r"(r9)
                      : "rcx", "r11", "memory");
     return result;
 #else
     register long x8 __asm__("x8") = number;
-    register long x0 __asm__("x0") = a;
-    register long x1 __asm__("x1") = b;
-    register long x2 __asm__("x2") = c;
-    register long x3 __asm__("x3") = d;
-    register long x4 __asm__("x4") = e;
-    register long x5 __asm__("x5") = f;
+    register long x0 __asm__("x0") = a[0];
+    register long x1 __asm__("x1") = a[1];
+    register long x2 __asm__("x2") = a[2];
+    register long x3 __asm__("x3") = a[3];
+    register long x4 __asm__("x4") = a[4];
+    register long x5 __asm__("x5") = a[5];
     __asm__ volatile("svc 0"
                      : "+r"(x0)
                      : "r"(x8), "r"(x1), "r"(x2), "r"(x3), "r"(x4), "r"(x5)
@@ -79,8 +80,8 @@ inline long arg(unsigned long value) {
 
 template <typename... Args> long invoke(long number, Args... args) {
     static_assert(sizeof...(Args) <= 6);
-    long values[6] = {arg(args)...};
-    return call6(number, values[0], values[1], values[2], values[3], values[4], values[5]);
+    const long values[6] = {arg(args)...};
+    return call(number, values);
 }
 
 // True for a result that is an error, -4095 to -1 as the kernel returns them.
@@ -88,8 +89,8 @@ inline bool failed(long result) {
     return result < 0 && result > -4096;
 }
 
-inline constexpr int currentDirectory = -100; // AT_FDCWD
-inline constexpr int emptyPath = 0x1000;      // AT_EMPTY_PATH
+inline constexpr int currentDirectory = AT_FDCWD;
+inline constexpr int emptyPath = AT_EMPTY_PATH;
 
 inline int open(const char* path, int flags) {
     return static_cast<int>(invoke(SYS_openat, currentDirectory, path, flags, 0));
@@ -124,9 +125,9 @@ inline long statAt(int dirfd, const char* path, struct stat* status, int flags) 
     return invoke(SYS_newfstatat, dirfd, path, status, flags);
 }
 
-inline constexpr int executeAccess = 1;    // X_OK
-inline constexpr int effectiveIds = 0x200; // AT_EACCESS
-inline constexpr int noFollow = 0x100;     // AT_SYMLINK_NOFOLLOW
+inline constexpr int executeAccess = 1; // X_OK, from <unistd.h>, which interpose.cpp must not see
+inline constexpr int effectiveIds = AT_EACCESS;
+inline constexpr int noFollow = AT_SYMLINK_NOFOLLOW;
 
 // Whether the effective ids may execute the file, by the kernel's own permission check, which
 // also refuses a regular file on a file system mounted noexec. Linux 5.8 and later.

@@ -72,8 +72,7 @@ Writer::Writer(char* buffer, size_t capacity, size_t reserve)
       length_(0), full_(false) {}
 
 bool Writer::put(const char* bytes, size_t count) {
-    if (full_ || length_ > limit_ || count > limit_ - length_) {
-        full_ = true;
+    if (!room(count)) {
         return false;
     }
     copyBytes(buffer_ + length_, bytes, count);
@@ -89,33 +88,21 @@ bool Writer::put(char c) {
     return put(&c, 1);
 }
 
+// Numbers are written straight into the buffer: no digits on the stack.
 bool Writer::putUnsigned(uint64_t value, unsigned minDigits) {
-    char digits[24];
-    size_t n = 0;
-    do {
-        digits[sizeof digits - 1 - n] = static_cast<char>('0' + value % 10);
-        value /= 10;
-        ++n;
-    } while (value != 0 || n < minDigits);
-    return put(digits + sizeof digits - n, n);
+    if (!room(decimalLength(value, minDigits))) {
+        return false;
+    }
+    length_ += decimalText(buffer_ + length_, value, minDigits);
+    return true;
 }
 
 bool Writer::putSigned(int64_t value) {
-    if (value >= 0) {
-        return putUnsigned(static_cast<uint64_t>(value));
+    if (!room(signedDecimalLength(value))) {
+        return false;
     }
-    char digits[24];
-    size_t n = 0;
-    // Works on the magnitude as unsigned so that the most negative value is no overflow.
-    uint64_t magnitude = 0 - static_cast<uint64_t>(value);
-    do {
-        digits[sizeof digits - 1 - n] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-        ++n;
-    } while (magnitude != 0);
-    digits[sizeof digits - 1 - n] = '-';
-    ++n;
-    return put(digits + sizeof digits - n, n);
+    length_ += signedDecimalText(buffer_ + length_, value);
+    return true;
 }
 
 namespace {

@@ -60,9 +60,6 @@ class Writer {
     size_t size() const {
         return length_;
     }
-    const char* data() const {
-        return buffer_;
-    }
 
   private:
     void putReserved(const char* bytes, size_t count);

@@ -2,7 +2,6 @@
 #include "libombrex/deliver.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 namespace {

@@ -1,16 +1,15 @@
 // The six exports, called through dlopen and dlsym exactly as the tool calls them.
-#include "library/ombrex.h"
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#include "library/ombrex.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
 // The configuration file: parsing, validation, and reading it with the record path's limits.
 #include "libombrex/options.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>

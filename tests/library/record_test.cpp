@@ -37,12 +37,12 @@ ombrex::ProcessFacts facts(int64_t seconds = 1796858637, const char* file = "/bi
 }
 
 ombrex::ExecEvent event(const char* call, const char* file, char* const* argv, int fd = -1) {
-    return ombrex::ExecEvent{call, file, argv, fd, -100, 0, ombrex::Search::none, false};
+    return ombrex::ExecEvent{call, file, argv, fd, -100, 0, ombrex::Search::None, false};
 }
 
 std::string format(const ombrex::ExecEvent& e, const ombrex::ProcessFacts& f,
                    const ombrex::SyslogHeader* header = nullptr,
-                   ombrex::Format form = ombrex::Format::kv) {
+                   ombrex::Format form = ombrex::Format::Kv) {
     std::vector<char> buffer(ombrex::recordCapacity);
     const size_t length =
         ombrex::formatRecord(buffer.data(), buffer.size(), e, f, ombrex::RecordStyle{header, form});
@@ -335,7 +335,7 @@ TEST(Record, FileLine) {
 
 TEST(Record, JsonLine) {
     EXPECT_EQ(
-        format(event("execve", "/bin/ls", lsArguments), facts(), nullptr, ombrex::Format::json),
+        format(event("execve", "/bin/ls", lsArguments), facts(), nullptr, ombrex::Format::Json),
         "{\"call\":\"execve\",\"time\":\"2026-12-09T23:23:57.123456Z\",\"pid\":4242,"
         "\"ppid\":1,\"auid\":1000,\"ses\":7,\"uid\":1000,\"euid\":0,\"gid\":100,"
         "\"egid\":101,\"tty\":\"pts/3\",\"cwd\":\"/home/user\",\"exe\":\"/usr/bin/sudo\","
@@ -353,7 +353,7 @@ TEST(Record, SyslogDatagram) {
               "cwd=\"/home/user\" exe=\"/usr/bin/sudo\" file=\"ls\" path=\"/usr/bin/ls\" "
               "argc=2 arg0=\"ls\" arg1=\"-l\"");
     // The JSON object is the message after the same header, without a line end.
-    const std::string datagram = format(e, f, &header, ombrex::Format::json);
+    const std::string datagram = format(e, f, &header, ombrex::Format::Json);
     const std::string prefix = "<158>Dec  9 23:23:57 ombrex[4242]: {";
     ASSERT_EQ(datagram.substr(0, prefix.size()), prefix);
     parseObject(datagram.substr(prefix.size() - 1));
@@ -371,7 +371,7 @@ TEST(Record, DescriptorAndMissingValues) {
               "call=fexecve time=1970-01-01T00:00:00.123456Z pid=4242 ppid=1 auid=unset "
               "ses=unset uid=1000 euid=0 gid=100 egid=101 tty=none cwd=\"\" exe=\"\" fd=7 "
               "file=\"\" argc=0\n");
-    EXPECT_EQ(format(e, f, nullptr, ombrex::Format::json),
+    EXPECT_EQ(format(e, f, nullptr, ombrex::Format::Json),
               "{\"call\":\"fexecve\",\"time\":\"1970-01-01T00:00:00.123456Z\",\"pid\":4242,"
               "\"ppid\":1,\"auid\":null,\"ses\":null,\"uid\":1000,\"euid\":0,\"gid\":100,"
               "\"egid\":101,\"tty\":\"none\",\"cwd\":\"\",\"exe\":\"\",\"fd\":7,\"file\":\"\","
@@ -425,7 +425,7 @@ TEST(Record, OptionalFieldsInTheirPlace) {
         ASSERT_GE(kv.size(), 4u) << c.what;
         EXPECT_EQ(std::vector<std::string>(kv.begin() + 2, kv.end() - 3), c.expected) << c.what;
 
-        std::string line = format(e, f, nullptr, ombrex::Format::json);
+        std::string line = format(e, f, nullptr, ombrex::Format::Json);
         ASSERT_EQ(line.back(), '\n');
         line.pop_back();
         const std::vector<std::string> json = members(parseObject(line));
@@ -528,7 +528,7 @@ TEST(Record, JsonCutForLengthIsOneObject) {
                                   nullptr};
             const auto e = event("execve", "/bin/x", argv);
             for (const auto* h : {static_cast<const ombrex::SyslogHeader*>(nullptr), &header}) {
-                std::string record = format(e, facts(), h, ombrex::Format::json);
+                std::string record = format(e, facts(), h, ombrex::Format::Json);
                 EXPECT_LE(record.size(), ombrex::recordCapacity);
                 if (h != nullptr) {
                     record = record.substr(record.find('{'));
@@ -594,7 +594,7 @@ TEST(Record, EveryValueDecodesToItsBytes) {
             }
         }
 
-        const std::string json = format(e, f, nullptr, ombrex::Format::json);
+        const std::string json = format(e, f, nullptr, ombrex::Format::Json);
         EXPECT_TRUE(validUtf8(json));
         const JsonValue object = parseObject(json.substr(0, json.size() - 1));
         std::map<std::string, std::string> strings;

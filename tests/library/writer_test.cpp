@@ -1,9 +1,8 @@
 // The bounded writer: escaping of one quoted value, and cutting records that do not fit.
 #include "libombrex/writer.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
