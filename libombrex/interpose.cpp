@@ -47,6 +47,14 @@ int posix_spawn(pid_t* pid, const char* path, const void* fileActions, const voi
                 char* const argv[], char* const envp[]);
 int posix_spawnp(pid_t* pid, const char* file, const void* fileActions, const void* attributes,
                  char* const argv[], char* const envp[]);
+
+// The definitions that the lookups must not lead back to: hidden aliases (at the end), so
+// comparing with them needs no relocation and no other object can interpose them.
+int ombrexOwnExecvp(const char*, char* const*);
+int ombrexOwnExecvpe(const char*, char* const*, char* const*);
+int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int);
+int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*, char* const*);
+int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*, char* const*);
 }
 
 namespace {
@@ -152,17 +160,6 @@ __attribute__((noinline)) int fexecveCall(int fd, char* const argv[], char* cons
 }
 
 } // namespace
-
-// The definitions that the lookups must not lead back to. Hidden aliases, so comparing with
-// them needs no relocation and no other object can interpose them.
-#define OMBREX_OWN extern "C" __attribute__((visibility("hidden")))
-OMBREX_OWN int ombrexOwnExecvp(const char*, char* const*);
-OMBREX_OWN int ombrexOwnExecvpe(const char*, char* const*, char* const*);
-OMBREX_OWN int ombrexOwnExecveat(int, const char*, char* const*, char* const*, int);
-OMBREX_OWN int ombrexOwnPosixSpawn(pid_t*, const char*, const void*, const void*, char* const*,
-                                   char* const*);
-OMBREX_OWN int ombrexOwnPosixSpawnp(pid_t*, const char*, const void*, const void*, char* const*,
-                                    char* const*);
 
 namespace {
 
