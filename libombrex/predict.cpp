@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include "libombrex/bytes.h"
 #include "libombrex/sys.h"
 
 extern "C" {
@@ -95,17 +96,12 @@ bool candidate(char* out, const char* directory, size_t directoryLength, const c
     if (directoryLength + slash + nameLength >= PATH_MAX) {
         return false;
     }
-    size_t at = 0;
-    for (size_t i = 0; i < directoryLength; ++i) {
-        out[at++] = directory[i];
-    }
+    copyBytes(out, directory, directoryLength);
     if (slash != 0) {
-        out[at++] = '/';
+        out[directoryLength] = '/';
     }
-    for (size_t i = 0; i < nameLength; ++i) {
-        out[at++] = name[i];
-    }
-    out[at] = 0;
+    copyBytes(out + directoryLength + slash, name, nameLength);
+    out[directoryLength + slash + nameLength] = 0;
     return true;
 }
 
