@@ -140,12 +140,13 @@ bool lockLog(int fd, int operation) {
     }
 }
 
-bool writeWhole(int fd, const char* record, size_t length) {
+// write(2), made again when a signal interrupted it.
+long writeRecord(int fd, const char* record, size_t length) {
     long written;
     do {
         written = sys::write(fd, record, length);
     } while (written == -EINTR);
-    return written == static_cast<long>(length);
+    return written;
 }
 
 // Without a file size limit the kernel appends the whole record in one piece. The shared lock
@@ -154,7 +155,7 @@ bool appendUnlimited(int fd, const char* record, size_t length) {
     if (!lockLog(fd, LOCK_SH)) {
         return false;
     }
-    const bool whole = writeWhole(fd, record, length);
+    const bool whole = writeRecord(fd, record, length) == static_cast<long>(length);
     sys::flock(fd, LOCK_UN);
     return whole;
 }
@@ -178,10 +179,7 @@ bool appendWithinLimit(int fd, const char* record, size_t length, uint64_t limit
         if (!sys::failed(sys::fstat(fd, &status)) && status.st_size >= 0 &&
             static_cast<uint64_t>(status.st_size) <= limit &&
             length <= limit - static_cast<uint64_t>(status.st_size)) {
-            long written;
-            do {
-                written = sys::write(fd, record, length);
-            } while (written == -EINTR);
+            const long written = writeRecord(fd, record, length);
             whole = written == static_cast<long>(length);
             if (written == -EFBIG && (pending & fileSize) == 0) {
                 sys::takePendingSignal(&fileSize);

@@ -130,14 +130,17 @@ void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts)
     facts.tty = length > 0 && statTerminal(stat, static_cast<size_t>(length), device)
                     ? ttyName(device, tty)
                     : "unknown";
-    char* const exe = texts.next();
-    const long exeLength = sys::readlink("/proc/self/exe", exe, PATH_MAX - 1);
-    if (exeLength > 0) {
-        exe[exeLength] = 0;
-        facts.exe = texts.keep(static_cast<size_t>(exeLength));
-    } else {
-        facts.exe = nullptr;
+    facts.exe = keepLinkTarget("/proc/self/exe", texts);
+}
+
+const char* keepLinkTarget(const char* path, TextArea& texts) {
+    char* const target = texts.next();
+    const long length = sys::readlink(path, target, PATH_MAX - 1);
+    if (length <= 0) {
+        return nullptr;
     }
+    target[length] = 0;
+    return texts.keep(static_cast<size_t>(length));
 }
 
 } // namespace ombrex

@@ -21,6 +21,10 @@ inline constexpr size_t ttyNameCapacity = 24;
 // PATH_MAX bytes.
 void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts);
 
+// The target of the symbolic link at path, kept in `texts` (room for PATH_MAX bytes); null
+// when it cannot be read. The kernel shows a process's program file and open files so.
+const char* keepLinkTarget(const char* path, TextArea& texts);
+
 // The name of a terminal from the device number that /proc/PID/stat gives as tty_nr: "none"
 // for 0, "pts/N" for a pseudo-terminal, "ttyN" for a virtual console, "ttySN" for a serial
 // port, "console" for the system console, and "MAJOR:MINOR" for any other device.

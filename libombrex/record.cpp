@@ -256,12 +256,8 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     facts.file = event.file;
     if (event.fd >= 0 && (event.file == nullptr || event.file[0] == 0)) {
         DescriptorPath link;
-        char* const resolved = texts.next();
-        const long length = sys::readlink(descriptorPath(link, event.fd), resolved, PATH_MAX - 1);
-        if (length > 0) {
-            resolved[length] = 0;
-            facts.file = texts.keep(static_cast<size_t>(length));
-        }
+        const char* const resolved = keepLinkTarget(descriptorPath(link, event.fd), texts);
+        facts.file = resolved != nullptr ? resolved : facts.file;
     }
     facts.path =
         event.search != Search::None ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
