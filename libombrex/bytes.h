@@ -50,22 +50,28 @@ inline char* findLastByte(char* begin, char* end, char c) {
     return nullptr;
 }
 
-// How many decimal digits value has, zero-padded to minDigits.
+// How many decimal digits value has, zero-padded to minDigits. Comparisons, not divisions:
+// every number of a record is measured before it is written.
 inline size_t decimalLength(uint64_t value, unsigned minDigits = 1) {
     size_t count = 1;
-    for (; value >= 10; value /= 10) {
+    for (uint64_t bound = 10; count < 20 && value >= bound; bound *= 10) {
         ++count;
     }
     return count < minDigits ? minDigits : count;
 }
 
-// The decimal digits of value at out, zero-padded to minDigits; returns their number.
-inline size_t decimalText(char* out, uint64_t value, unsigned minDigits = 1) {
-    const size_t count = decimalLength(value, minDigits);
+// The last count decimal digits of value at out, the lowest at out[count - 1].
+inline void putDigits(char* out, size_t count, uint64_t value) {
     for (size_t i = count; i > 0; --i) {
         out[i - 1] = static_cast<char>('0' + value % 10);
         value /= 10;
     }
+}
+
+// The decimal digits of value at out, zero-padded to minDigits; returns their number.
+inline size_t decimalText(char* out, uint64_t value, unsigned minDigits = 1) {
+    const size_t count = decimalLength(value, minDigits);
+    putDigits(out, count, value);
     return count;
 }
 
@@ -74,15 +80,9 @@ inline uint64_t magnitude(int64_t value) {
     return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
 }
 
-// The same for a signed value, with a '-' before a negative one.
+// The length of a signed value in decimal, with a '-' before a negative one.
 inline size_t signedDecimalLength(int64_t value) {
     return (value < 0 ? 1 : 0) + decimalLength(magnitude(value));
-}
-
-inline size_t signedDecimalText(char* out, int64_t value) {
-    const size_t sign = value < 0 ? 1 : 0;
-    out[0] = '-';
-    return sign + decimalText(out + sign, magnitude(value));
 }
 
 // The name under which the kernel shows an open descriptor: "/proc/self/fd/N".

@@ -90,18 +90,27 @@ bool Writer::put(char c) {
 
 // Numbers are written straight into the buffer: no digits on the stack.
 bool Writer::putUnsigned(uint64_t value, unsigned minDigits) {
-    if (!room(decimalLength(value, minDigits))) {
+    const size_t count = decimalLength(value, minDigits);
+    if (!room(count)) {
         return false;
     }
-    length_ += decimalText(buffer_ + length_, value, minDigits);
+    putDigits(buffer_ + length_, count, value);
+    length_ += count;
     return true;
 }
 
 bool Writer::putSigned(int64_t value) {
-    if (!room(signedDecimalLength(value))) {
+    const size_t sign = value < 0 ? 1 : 0;
+    const uint64_t digits = magnitude(value);
+    const size_t count = decimalLength(digits);
+    if (!room(sign + count)) {
         return false;
     }
-    length_ += signedDecimalText(buffer_ + length_, value);
+    if (sign != 0) {
+        buffer_[length_] = '-';
+    }
+    putDigits(buffer_ + length_ + sign, count, digits);
+    length_ += sign + count;
     return true;
 }
 

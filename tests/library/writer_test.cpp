@@ -165,4 +165,29 @@ TEST(Writer, ExtremeNumbers) {
     EXPECT_EQ(std::string(buffer, w.size()), "-9223372036854775808 18446744073709551615 007");
 }
 
+// A number is measured before it is written: every length, at both ends, as the C++ library
+// writes it.
+TEST(Writer, NumbersOfEveryLength) {
+    std::vector<uint64_t> values = {0};
+    for (uint64_t power = 10; power <= 10'000'000'000'000'000'000u; power *= 10) {
+        values.push_back(power - 1);
+        values.push_back(power);
+        if (power > UINT64_MAX / 10) {
+            break;
+        }
+    }
+    for (const uint64_t value : values) {
+        char buffer[64];
+        ombrex::Writer w(buffer, sizeof buffer, 0);
+        w.putUnsigned(value);
+        EXPECT_EQ(std::string(buffer, w.size()), std::to_string(value));
+        if (value <= uint64_t{INT64_MAX}) {
+            const auto negative = -static_cast<int64_t>(value);
+            ombrex::Writer s(buffer, sizeof buffer, 0);
+            s.putSigned(negative);
+            EXPECT_EQ(std::string(buffer, s.size()), std::to_string(negative));
+        }
+    }
+}
+
 } // namespace
