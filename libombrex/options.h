@@ -94,7 +94,7 @@ size_t loadOptionsFrom(int fd, size_t size, char* text, Options& options);
 // non-regular or untrusted file leaves the defaults.
 bool loadOptions(const char* path, char* text, Options& options, size_t* length = nullptr);
 
-// The options, in the order that conf lists them.
+// The options that the file can set.
 enum class Option {
     Destination,
     Format,
@@ -106,8 +106,9 @@ enum class Option {
     Sandboxed
 };
 
-// An option's name in the file and what conf says of it. Plain characters, not pointers: a
-// table of pointers would cost relocations at every load of the library.
+// An option's name in the file and what conf says of it, in the order that conf lists them.
+// Plain characters, not pointers: a table of pointers would cost relocations at every load
+// of the library.
 struct OptionEntry {
     Option option;
     char name[16];
@@ -129,17 +130,6 @@ inline constexpr OptionEntry optionTable[] = {
      "whether a process under a seccomp filter is recorded: skip or record"},
 };
 inline constexpr size_t optionCount = sizeof optionTable / sizeof optionTable[0];
-
-// The table's entry of option, which is its position: the order is checked once, here.
-constexpr bool inListingOrder() {
-    for (size_t i = 0; i < optionCount; ++i) {
-        if (static_cast<size_t>(optionTable[i].option) != i) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(inListingOrder());
 
 // The option of that name; false for an unknown name.
 bool findOption(const char* name, Option& option);
