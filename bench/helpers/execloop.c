@@ -11,9 +11,10 @@
  * Phase 1 runs COUNT programs and writes "mid" when half of them have run, then
  * "phase1 WALL_US USER_US SYS_US FAILED FAULTS": wall time and CPU time (this process and its
  * children) of the phase, the number of programs that did not run, and the page faults of
- * this process and its children (minor faults: a page touched for the first time). With MORE > 0 it then
- * waits for one line on standard input and runs phase 2, MORE programs, reported the same way
- * as "phase2 ...". Every line is flushed at once, for the script that reads them.
+ * this process and its children (minor faults: a page touched for the first time). With
+ * MORE > 0 it then waits for one line on standard input and runs phase 2, MORE programs,
+ * reported the same way as "phase2 ...". Every line is flushed at once, for the script that
+ * reads them.
  */
 #define _GNU_SOURCE
 #include <errno.h>

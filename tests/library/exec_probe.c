@@ -24,11 +24,11 @@
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -281,8 +281,8 @@ static int steps(char* program) {
             for (int i = 0; i < count; ++i) {
                 snprintf(argument, sizeof argument, "step-%u", counter++);
                 pid_t pid;
-                failed |= posix_spawn(&pid, program, NULL, NULL, args, environ) != 0 ||
-                          waitFor(pid) != 0;
+                failed |=
+                    posix_spawn(&pid, program, NULL, NULL, args, environ) != 0 || waitFor(pid) != 0;
             }
         } else if (strncmp(line, "fork", 4) == 0 || strncmp(line, "vfork", 5) == 0) {
             snprintf(argument, sizeof argument, "step-%u", counter++);
