@@ -11,16 +11,16 @@ write_config "$scratch/file.ini" "destination = file" "file = $log"
 use_config "$scratch/file.ini"
 work=$scratch/work
 
-# make SPEC...: a fresh tree of candidates. SPEC is PLACE:KIND, PLACE relative to $scratch:
-# script (prints "ran PLACE"), refused (no execute permission), directory, bare (executable,
-# without a #! line: the kernel cannot load it).
+# make_tree CANDIDATE...: a fresh tree of candidates. CANDIDATE is PLACE:KIND, PLACE relative
+# to $scratch, KIND one of: script (prints "ran PLACE"), refused (no execute permission),
+# directory, bare (executable, without a #! line: the kernel cannot load it).
 make_tree() {
     rm -rf "$scratch/d1" "$scratch/d2" "$work"
     mkdir -p "$scratch/d1" "$scratch/d2" "$work/rel" "$work/sub"
-    local spec place kind
-    for spec in "$@"; do
-        place=${spec%%:*}
-        kind=${spec#*:}
+    local candidate place kind
+    for candidate in "$@"; do
+        place=${candidate%%:*}
+        kind=${candidate#*:}
         case $kind in
         script) printf '#!/bin/sh\necho "ran %s"\n' "$place" >"$scratch/$place" ;;
         refused) printf '#!/bin/sh\necho "ran %s"\n' "$place" >"$scratch/$place" ;;
@@ -63,9 +63,9 @@ for row in "${rows[@]}"; do
     expected=${expected//@D2@/$scratch/d2}
     expected=${expected//@W@/$work}
     name=${name//@ABS@/$scratch/d2/tool}
-    read -ra specs <<<"$candidates"
+    read -ra tree <<<"$candidates"
     for entry in "${entries[@]}"; do
-        make_tree "${specs[@]}"
+        make_tree "${tree[@]}"
         run=(env PATH="$path")
         [ "$path" = - ] && run=(env -u PATH)
         # The same outcome with the library as without it, from the working directory.
