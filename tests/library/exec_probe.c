@@ -209,12 +209,20 @@ static int tryEntry(const char* entry, const char* file) {
     return 0;
 }
 
-static int sink(const char* path, int seconds) {
+/* A datagram socket bound at path, as a log daemon's; -1 (reported as who) when it fails. */
+static int bindDatagram(const char* path, const char* who) {
     int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     struct sockaddr_un address = {.sun_family = AF_UNIX};
     snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
     if (fd < 0 || bind(fd, (struct sockaddr*)&address, sizeof address) != 0) {
-        perror("sink");
+        perror(who);
+        return -1;
+    }
+    return fd;
+}
+
+static int sink(const char* path, int seconds) {
+    if (bindDatagram(path, "sink") < 0) {
         return 1;
     }
     /* Never reads: the queue fills up like that of a stalled log daemon. */
@@ -234,11 +242,8 @@ static int hold(const char* path, const char* out) {
     struct sigaction action = {.sa_handler = startReading};
     sigemptyset(&action.sa_mask);
     sigaction(SIGUSR1, &action, NULL);
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    struct sockaddr_un address = {.sun_family = AF_UNIX};
-    snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
-    if (fd < 0 || bind(fd, (struct sockaddr*)&address, sizeof address) != 0) {
-        perror("hold");
+    const int fd = bindDatagram(path, "hold");
+    if (fd < 0) {
         return 1;
     }
     while (!reading) {

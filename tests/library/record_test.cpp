@@ -53,6 +53,20 @@ char* const lsArguments[] = {const_cast<char*>("ls"), const_cast<char*>("-l"), n
 
 // ---- a strict JSON reader, enough to check the records and decode their strings ----
 
+// A code point of the Basic Multilingual Plane in UTF-8, for the decoders below.
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
 struct JsonValue {
     enum Kind { null, boolean, number, string, object } kind = null;
     std::string text; // the decoded string, or the number's digits, or "true"/"false"
@@ -153,19 +167,6 @@ class JsonReader {
             return true;
         }
         return fail("unexpected character");
-    }
-
-    static void appendUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     bool string(std::string& out) {
@@ -283,17 +284,7 @@ std::string unescape(const std::string& text) {
             out += static_cast<char>(std::stoul(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else if (e == 'u') {
-            const auto cp = static_cast<uint32_t>(std::stoul(text.substr(i + 1, 4), nullptr, 16));
-            std::string bytes;
-            if (cp < 0x800) {
-                bytes += static_cast<char>(0xC0 | (cp >> 6));
-                bytes += static_cast<char>(0x80 | (cp & 0x3F));
-            } else {
-                bytes += static_cast<char>(0xE0 | (cp >> 12));
-                bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                bytes += static_cast<char>(0x80 | (cp & 0x3F));
-            }
-            out += bytes;
+            appendUtf8(out, static_cast<uint32_t>(std::stoul(text.substr(i + 1, 4), nullptr, 16)));
             i += 4;
         } else {
             out += e; // \" and \\ .
