@@ -121,7 +121,7 @@ const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
 }
 
 void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts) {
-    facts.auid = readId("/proc/self/loginuid");
+    facts.auid = loginUid();
     facts.ses = readId("/proc/self/sessionid");
     // The start of the line is enough: the terminal is its seventh field.
     char* const stat = texts.next();
@@ -131,6 +131,10 @@ void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts)
                     ? ttyName(device, tty)
                     : "unknown";
     facts.exe = keepLinkTarget("/proc/self/exe", texts);
+}
+
+uint32_t loginUid() {
+    return readId("/proc/self/loginuid");
 }
 
 const char* keepLinkTarget(const char* path, TextArea& texts) {

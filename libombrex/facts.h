@@ -21,6 +21,10 @@ inline constexpr size_t ttyNameCapacity = 24;
 // PATH_MAX bytes.
 void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts);
 
+// The login uid that the kernel's audit keeps for the process; unsetId when it holds none or
+// it cannot be read.
+uint32_t loginUid();
+
 // The target of the symbolic link at path, kept in `texts` (room for PATH_MAX bytes); null
 // when it cannot be read. The kernel shows a process's program file and open files so.
 const char* keepLinkTarget(const char* path, TextArea& texts);

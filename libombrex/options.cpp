@@ -6,6 +6,7 @@
 #include <sys/un.h>
 
 #include "libombrex/bytes.h"
+#include "libombrex/rules.h"
 #include "libombrex/sys.h"
 
 namespace ombrex {
@@ -137,7 +138,7 @@ const char* wordOf(Choice choice, const char (&words)[count][8]) {
 }
 
 // An invalid value leaves the option as it was.
-void applyOption(Options& options, Option option, const char* value) {
+void applyOption(Options& options, Option option, char* value) {
     switch (option) {
     case Option::Destination:
         choose(options.destination, destinationWords, value);
@@ -171,6 +172,18 @@ void applyOption(Options& options, Option option, const char* value) {
     case Option::Sandboxed:
         choose(options.sandboxed, sandboxedWords, value);
         break;
+    case Option::SkipProgram:
+        options.skipProgram = keepValidValues(value, ListKind::Paths);
+        break;
+    case Option::SkipExe:
+        options.skipExe = keepValidValues(value, ListKind::Paths);
+        break;
+    case Option::SkipUid:
+        options.skipUid = keepValidValues(value, ListKind::Uids);
+        break;
+    case Option::SkipAuid:
+        options.skipAuid = keepValidValues(value, ListKind::Auids);
+        break;
     }
 }
 
@@ -196,6 +209,10 @@ void setDefaults(Options& options) {
     options.tag = defaultTag;
     setWait(options, defaultSyslogWaitMs);
     options.sandboxed = builtInSandboxed;
+    options.skipProgram = "";
+    options.skipExe = "";
+    options.skipUid = "";
+    options.skipAuid = "";
 }
 
 void parseOptions(char* text, size_t length, Options& options) {
@@ -343,6 +360,14 @@ const char* optionValue(const Options& options, Option option) {
         return options.syslogWaitText;
     case Option::Sandboxed:
         return wordOf(options.sandboxed, sandboxedWords);
+    case Option::SkipProgram:
+        return options.skipProgram;
+    case Option::SkipExe:
+        return options.skipExe;
+    case Option::SkipUid:
+        return options.skipUid;
+    case Option::SkipAuid:
+        return options.skipAuid;
     }
     return "";
 }

@@ -57,6 +57,12 @@ struct Options {
     unsigned syslogWaitMs;  // 0: never wait for room in the queue
     char syslogWaitText[8]; // syslogWaitMs in decimal, for the conf report
     Sandboxed sandboxed;
+    // The rules that leave executions out (rules.h): lists of valid values, one blank between
+    // each two; empty when there are none.
+    const char* skipProgram;
+    const char* skipExe;
+    const char* skipUid;
+    const char* skipAuid;
 };
 
 void setDefaults(Options& options);
@@ -64,7 +70,8 @@ void setDefaults(Options& options);
 // Parses INI text in place (values are NUL-terminated inside it, and options point into it);
 // text[length] must be writable.
 // Only the [ombrex] section counts; an unknown key is ignored, an invalid value leaves the
-// option at its default, and a later line overrides an earlier one.
+// option at its default, and a later line overrides an earlier one. The lists of the rules
+// keep their valid values only (rules.h).
 void parseOptions(char* text, size_t length, Options& options);
 
 // The configuration file, fixed when the library is built.
@@ -103,7 +110,11 @@ enum class Option {
     SyslogFacility,
     SyslogTag,
     SyslogWaitMs,
-    Sandboxed
+    Sandboxed,
+    SkipProgram,
+    SkipExe,
+    SkipUid,
+    SkipAuid
 };
 
 // An option's name in the file and what conf says of it, in the order that conf lists them.
@@ -128,6 +139,12 @@ inline constexpr OptionEntry optionTable[] = {
      "longest wait in milliseconds for room in the system log's queue; 0: no wait"},
     {Option::Sandboxed, "sandboxed",
      "whether a process under a seccomp filter is recorded: skip or record"},
+    {Option::SkipProgram, "skip_program",
+     "programs whose executions are not recorded: resolved paths or patterns"},
+    {Option::SkipExe, "skip_exe",
+     "calling programs whose executions are not recorded: paths or patterns"},
+    {Option::SkipUid, "skip_uid", "real user ids whose executions are not recorded"},
+    {Option::SkipAuid, "skip_auid", "login user ids whose executions are not recorded, or unset"},
 };
 inline constexpr size_t optionCount = sizeof optionTable / sizeof optionTable[0];
 

@@ -9,7 +9,9 @@
 #include "libombrex/error_names.h"
 #include "libombrex/facts.h"
 #include "libombrex/options.h"
+#include "libombrex/peek.h"
 #include "libombrex/predict.h"
+#include "libombrex/rules.h"
 #include "libombrex/sys.h"
 #include "libombrex/texts.h"
 #include "libombrex/vdso.h"
@@ -297,41 +299,12 @@ struct Outcome {
     int64_t child;
 };
 
-// The configuration file, open when it is trusted, and whether it turns recording off.
-struct ConfigPeek {
-    int fd; // -1: no trusted file, the defaults apply
-    size_t size;
-    bool off;
-};
-
-// A small configuration file is read and parsed right here, on the stack, in a frame that is
-// gone before the record is made: when it turns recording off, the record path ends without a
-// mapping. The file stays open otherwise, for the full read into the mapping.
-constexpr size_t peekCapacity = 255;
-__attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
-    ConfigPeek peek{-1, 0, false};
-    peek.fd = openConfig(configPath(), peek.size);
-    if (peek.fd < 0 || peek.size > peekCapacity) {
-        return peek;
-    }
-    char text[peekCapacity + 2];
-    long got;
-    do {
-        got = sys::pread(peek.fd, text, peekCapacity + 1, 0);
-    } while (got == -EINTR);
-    if (sys::failed(got) || got > static_cast<long>(peekCapacity)) {
-        return peek; // grown since: read in full later
-    }
-    Options options;
-    setDefaults(options);
-    parseOptions(text, static_cast<size_t>(got), options);
-    peek.off = options.destination == Destination::None ||
-               (sandboxed && options.sandboxed == Sandboxed::Skip);
-    if (peek.off) {
-        sys::close(peek.fd);
-        peek.fd = -1;
-    }
-    return peek;
+// Whether a rule that the peek left undecided leaves the execution out, with the mapping's
+// room for the paths; the program of a PATH search is decided once `found` holds its result.
+bool leftOutHere(TextArea& texts, const Options& options, const ExecEvent& event, const char* found,
+                 unsigned& pending) {
+    return pending != 0 &&
+           leftOut(options, event, found, PathRoom{texts.next(), PATH_MAX}, pending);
 }
 
 // The record path from the mapping to its release. Before the call, the record is written
@@ -358,7 +331,8 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
     }
     const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::Skip) &&
                         w->options.destination != Destination::None;
-    if (wanted) {
+    unsigned pending = peek.pending & rulesOf(w->options);
+    if (wanted && !leftOutHere(texts, w->options, event, nullptr, pending)) {
         // After the call, only the name of the file found is still wanted from a search.
         w->search.found = texts.next();
         w->search.found[0] = 0;
@@ -368,7 +342,7 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
                                           : Prediction::Runs;
         texts.keep(textLength(w->search.found));
         later = before && prediction != Prediction::Runs;
-        if (!later) {
+        if (!later && !leftOutHere(texts, w->options, event, w->search.found, pending)) {
             deliver(*w, texts, event, outcome.error, outcome.child);
         }
     }
@@ -449,7 +423,7 @@ __attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcom
     if (sandboxed && builtInSandboxed == Sandboxed::Skip) {
         return false;
     }
-    const ConfigPeek peek = peekConfig(sandboxed);
+    const ConfigPeek peek = peekConfig(sandboxed, event);
     if (peek.off) {
         return false;
     }

@@ -96,6 +96,11 @@ inline int open(const char* path, int flags) {
     return static_cast<int>(invoke(SYS_openat, currentDirectory, path, flags, 0));
 }
 
+// openat(2) relative to a directory descriptor, for a path that a call resolves against one.
+inline int openAt(int dirfd, const char* path, int flags) {
+    return static_cast<int>(invoke(SYS_openat, dirfd, path, flags, 0));
+}
+
 inline long read(int fd, void* buffer, size_t count) {
     return invoke(SYS_read, fd, buffer, count);
 }
