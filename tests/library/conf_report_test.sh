@@ -26,7 +26,43 @@ syslog_socket = /dev/log
 syslog_facility = local2
 syslog_tag = ombrex
 syslog_wait_ms = 1000
-sandboxed = skip" "conf listing of the configuration file"
+sandboxed = skip
+skip_program = 
+skip_exe = 
+skip_uid = 
+skip_auid = " "conf listing of the configuration file"
+
+# The rules' lists as they are in effect: every valid value, one blank apart, and none of the
+# values that are ignored.
+# conf_rules WHAT LINES EXPECTED: the four rule lines of the listing for the file's lines.
+conf_rules() {
+    write_config "$ini" "${@:2:$#-2}"
+    use_config "$ini"
+    out=$("$OMBREXCTL" conf 2>/dev/null | grep '^skip_')
+    expect_eq "$out" "${*: -1}" "conf rules: $1"
+}
+conf_rules "valid values" \
+    "skip_program = /usr/lib/gcc/*/*/cc1plus   /usr/bin/x86_64-linux-gnu-as" \
+    "skip_exe = /usr/sbin/monitor-agent" "skip_uid = 998	1000-1999" "skip_auid = unset 0" \
+    "skip_program = /usr/lib/gcc/*/*/cc1plus /usr/bin/x86_64-linux-gnu-as
+skip_exe = /usr/sbin/monitor-agent
+skip_uid = 998 1000-1999
+skip_auid = unset 0"
+conf_rules "invalid values" \
+    "skip_program = bin/tool /usr/bin/[x /usr//bin/x /usr/bin/x\\" \
+    "skip_exe = /usr/bin/../bin/env /usr/bin/" "skip_uid = -1 4294967295 10-5 unset root" \
+    "skip_auid = 1- 99999999999 0x10" \
+    "skip_program = 
+skip_exe = 
+skip_uid = 
+skip_auid = "
+conf_rules "valid and invalid values mixed" \
+    "skip_program = tool /opt/*/bin/tool /opt/[x" "skip_uid = x 65534 -2" \
+    "skip_auid = UNSET 4321-4320 4321" \
+    "skip_program = /opt/*/bin/tool
+skip_exe = 
+skip_uid = 65534
+skip_auid = unset 4321"
 
 # Neither a variable of the environment nor a file that others may write changes anything.
 for setup in "rm -f $OMBREX_TEST_CONFIG" "chmod 0666 $OMBREX_TEST_CONFIG"; do

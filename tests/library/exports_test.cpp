@@ -104,10 +104,18 @@ TEST_F(Exports, VersionContract) {
 }
 
 const std::vector<std::pair<std::string, std::string>> defaults = {
-    {"destination", "syslog"},       {"format", "kv"},
-    {"file", "/var/log/ombrex.log"}, {"syslog_socket", "/dev/log"},
-    {"syslog_facility", "authpriv"}, {"syslog_tag", "ombrex"},
-    {"syslog_wait_ms", "1000"},      {"sandboxed", "skip"},
+    {"destination", "syslog"},
+    {"format", "kv"},
+    {"file", "/var/log/ombrex.log"},
+    {"syslog_socket", "/dev/log"},
+    {"syslog_facility", "authpriv"},
+    {"syslog_tag", "ombrex"},
+    {"syslog_wait_ms", "1000"},
+    {"sandboxed", "skip"},
+    {"skip_program", ""},
+    {"skip_exe", ""},
+    {"skip_uid", ""},
+    {"skip_auid", ""},
 };
 
 TEST_F(Exports, DefaultsWhenTheFileIsMissing) {
@@ -130,7 +138,8 @@ TEST_F(Exports, ValuesFromTheFileInUse) {
     }
     writeConfig("[ombrex]\ndestination = file\nfile = /var/log/exec.log\n"
                 "syslog_facility = local5\nsyslog_tag = bogus tag\nsandboxed = record\n"
-                "format = json\nsyslog_wait_ms = 250\n",
+                "format = json\nsyslog_wait_ms = 250\n"
+                "skip_program = /usr/bin/df rel /usr/lib/gcc/*/*/cc1*\nskip_uid = x 998\n",
                 0644);
     std::string path;
     int fromFile = -1;
@@ -146,6 +155,10 @@ TEST_F(Exports, ValuesFromTheFileInUse) {
         {"syslog_tag", "ombrex"}, // the invalid tag is not used, so it is not listed
         {"syslog_wait_ms", "250"},
         {"sandboxed", "record"},
+        {"skip_program", "/usr/bin/df /usr/lib/gcc/*/*/cc1*"},
+        {"skip_exe", ""},
+        {"skip_uid", "998"}, // likewise the invalid values of a list
+        {"skip_auid", ""},
     };
     EXPECT_EQ(options, expected);
 
@@ -177,7 +190,7 @@ TEST_F(Exports, OptionTableRecords) {
         ASSERT_NE(table[count].description, nullptr);
         EXPECT_GT(strlen(table[count].description), 0u) << table[count].name;
     }
-    EXPECT_EQ(count, 8u);
+    EXPECT_EQ(count, 12u);
 }
 
 TEST_F(Exports, UnknownOptionIsAnEmptyTextToFree) {

@@ -21,6 +21,10 @@ struct Values {
     std::string tag = "ombrex";
     std::string wait = "1000";
     std::string sandboxed = "skip";
+    std::string skipProgram = "";
+    std::string skipExe = "";
+    std::string skipUid = "";
+    std::string skipAuid = "";
 };
 
 Values valuesOf(const ombrex::Options& options) {
@@ -33,6 +37,10 @@ Values valuesOf(const ombrex::Options& options) {
     v.tag = ombrex::optionValue(options, "syslog_tag");
     v.wait = ombrex::optionValue(options, "syslog_wait_ms");
     v.sandboxed = ombrex::optionValue(options, "sandboxed");
+    v.skipProgram = ombrex::optionValue(options, "skip_program");
+    v.skipExe = ombrex::optionValue(options, "skip_exe");
+    v.skipUid = ombrex::optionValue(options, "skip_uid");
+    v.skipAuid = ombrex::optionValue(options, "skip_auid");
     return v;
 }
 
@@ -54,6 +62,10 @@ void expectValues(const Values& actual, const Values& expected, const std::strin
     EXPECT_EQ(actual.tag, expected.tag) << what;
     EXPECT_EQ(actual.wait, expected.wait) << what;
     EXPECT_EQ(actual.sandboxed, expected.sandboxed) << what;
+    EXPECT_EQ(actual.skipProgram, expected.skipProgram) << what;
+    EXPECT_EQ(actual.skipExe, expected.skipExe) << what;
+    EXPECT_EQ(actual.skipUid, expected.skipUid) << what;
+    EXPECT_EQ(actual.skipAuid, expected.skipAuid) << what;
 }
 
 struct ParseCase {
@@ -146,6 +158,33 @@ TEST(Options, ParsesValidatesAndFallsBack) {
         {"line without '='", "[ombrex]\ndestination none\n", Values{}},
         {"unknown key", "[ombrex]\nverbose = yes\n", Values{}},
         {"unterminated section header", "[ombrex\ndestination = none\n", Values{}},
+        {"rules, each a list",
+         "[ombrex]\nskip_program = /usr/lib/gcc/*/*/cc1plus\t/usr/bin/x86_64-linux-gnu-as\n"
+         "skip_exe = /usr/sbin/agent\nskip_uid = 998 1000-1999\nskip_auid = unset 0\n",
+         with([](Values& v) {
+             v.skipProgram = "/usr/lib/gcc/*/*/cc1plus /usr/bin/x86_64-linux-gnu-as";
+             v.skipExe = "/usr/sbin/agent";
+             v.skipUid = "998 1000-1999";
+             v.skipAuid = "unset 0";
+         })},
+        {"rules: invalid values are left out of the list",
+         "[ombrex]\nskip_program = bin/x /usr/bin/[x /usr/bin/df\nskip_exe = /a/ /b//c\n"
+         "skip_uid = 4294967295 -1 7 unset\nskip_auid = 5-1 Unset\n",
+         with([](Values& v) {
+             v.skipProgram = "/usr/bin/df";
+             v.skipUid = "7";
+             v.skipAuid = "unset";
+         })},
+        {"rules: the last line of an option gives its list, even an empty one",
+         "[ombrex]\nskip_uid = 1\nskip_uid = 2 3\nskip_auid = 4\nskip_auid =\n"
+         "skip_exe = /x\nskip_exe = bogus\n",
+         with([](Values& v) { v.skipUid = "2 3"; })},
+        {"rules: a comment after the list",
+         "[ombrex]\nskip_uid = 998 ; the agent\nskip_program = /usr/bin/a#b # note\n",
+         with([](Values& v) {
+             v.skipUid = "998";
+             v.skipProgram = "/usr/bin/a#b";
+         })},
     };
     for (const auto& c : cases) {
         expectValues(parse(c.text), c.expected, c.what);
@@ -216,6 +255,17 @@ TEST_F(OptionFile, LineCutByTheReadLimitIsIgnored) {
     Values expected;
     expected.tag = "early";
     expectValues(v, expected, "file larger than the read limit");
+}
+
+// A list that the limit cuts is ignored whole: none of its rules leaves anything out.
+TEST_F(OptionFile, ListCutByTheReadLimitIsIgnored) {
+    const std::string head = "[ombrex]\nskip_uid = 65534\nskip_uid = 0";
+    std::string list;
+    for (int id = 1; head.size() + list.size() < ombrex::configTextCapacity + 100; ++id) {
+        list += " " + std::to_string(id);
+    }
+    const Values v = read(write("long-list.ini", head + list + "\n"));
+    EXPECT_EQ(v.skipUid, "65534");
 }
 
 TEST_F(OptionFile, FileOfExactlyTheReadLimitIsWhole) {
