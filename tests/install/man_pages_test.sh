@@ -42,8 +42,13 @@ options=$("$OMBREX_CTL" conf 2>/dev/null | sed -n 's/^\([a-z_]*\) = \(.*\)$/\1=\
 for option in $options; do
     name=${option%%=*}
     default=${option#*=}
-    grep -qxF ".BR $name \" (default \" $default )" "$library_page" ||
-        fail "ombrex.ini(5) does not describe the option $name with its default $default"
+    if [ -z "$default" ]; then
+        grep -qxF ".BR $name \" (empty by default)\"" "$library_page" ||
+            fail "ombrex.ini(5) does not describe the option $name as empty by default"
+    else
+        grep -qxF ".BR $name \" (default \" $default )" "$library_page" ||
+            fail "ombrex.ini(5) does not describe the option $name with its default $default"
+    fi
 done
 
 echo "manual pages: ok"
