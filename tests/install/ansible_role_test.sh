@@ -54,9 +54,9 @@ export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENA
 export ANSIBLE_LOCAL_TEMP=$scratch/ansible-local ANSIBLE_REMOTE_TEMP=$scratch/ansible-remote
 export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3 ANSIBLE_LOCALHOST_WARNING=0
 
-run() { # name, enabled, options (JSON)
-    printf '{"ombrex_package_file": "%s", "ombrex_enabled": %s, "ombrex_options": %s}\n' \
-        "$deb" "$2" "$3" >"$scratch/$1.vars.json"
+run() { # name, enabled, options (JSON), [more variables (JSON members)]
+    printf '{"ombrex_package_file": "%s", "ombrex_enabled": %s, "ombrex_options": %s%s}\n' \
+        "$deb" "$2" "$3" "${4:+, $4}" >"$scratch/$1.vars.json"
     local rc=0
     ansible-playbook -i localhost, -c local "$scratch/playbook.yml" \
         -e "@$scratch/$1.vars.json" >"$scratch/$1.log" 2>"$scratch/$1.err" || rc=$?
@@ -96,6 +96,39 @@ run enable2 true "$options" || fail "second enable run failed: $(summary enable2
 expect_equal "$(task enable2 'Enable the library')" ok "second run, enable"
 expect_contains "$(summary enable2)" "changed=0 failed=0" "second run"
 expect_equal "$(cat /etc/ld.so.preload)" "$library" "preload file after the second run"
+
+# The rules that leave executions out, as lists: each list one line of its option. A fresh
+# shell then starts a program that they leave out and one that they do not.
+true_file=$(readlink -f /bin/true)
+rules='"ombrex_skip_program": ["'$true_file'", "/usr/lib/gcc/*/*/cc1*"], "ombrex_skip_uid": [4000, "4100-4199"], "ombrex_skip_auid": ["unset", 4321]'
+run rules true "$options" "$rules" || fail "run with rules failed: $(summary rules)"
+expect_equal "$(task rules 'Write /etc/ombrex.ini')" changed "run with rules, configuration"
+expect_equal "$(grep -v '^;' /etc/ombrex.ini)" "[ombrex]
+destination = file
+file = $records
+skip_program = $true_file /usr/lib/gcc/*/*/cc1*
+skip_uid = 4000 4100-4199
+skip_auid = unset 4321" "/etc/ombrex.ini with rules"
+env -i /bin/sh -c 'echo 4322 >/proc/self/loginuid; /bin/true ombrex-role-left-out; /bin/echo ombrex-role-kept >/dev/null; :'
+grep -q 'arg1="ombrex-role-kept"' "$records" || fail "the program that no rule names was not recorded"
+if grep -q 'ombrex-role-left-out' "$records"; then
+    fail "the program that skip_program names was recorded"
+fi
+# A value the library would ignore is a mistake the role reports, and the file stays.
+before=$(cat /etc/ombrex.ini)
+for bad in '"ombrex_skip_uid": ["root"]' '"ombrex_skip_program": ["bin/true"]' \
+    '"ombrex_skip_exe": ["/usr/bin/two words"]' '"ombrex_skip_auid": ["-1"]'; do
+    if run bad-rule true "$options" "$bad"; then
+        fail "a bad rule was accepted: $bad"
+    fi
+    expect_contains "$(summary bad-rule)" "failed=1" "run with a bad rule: $bad"
+done
+if run rule-as-option true '{"destination": "file", "file": "'$records'", "skip_uid": "998"}'; then
+    fail "a rule among ombrex_options was accepted"
+fi
+expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after refused rules"
+run no-rules true "$options" || fail "run without rules failed: $(summary no-rules)"
+expect_equal "$(grep -c '^skip_' /etc/ombrex.ini)" 0 "/etc/ombrex.ini without rules"
 
 run disable1 false "$options" || fail "first disable run failed: $(summary disable1)"
 expect_equal "$(task disable1 'Disable the library')" changed "first disable run"
