@@ -40,6 +40,27 @@ __attribute__((always_inline)) inline bool bracketCharacter(const char* p, size_
     return true;
 }
 
+// One item of a bracket expression at p[i], a character or a range from low to high; moves i
+// past it. False for what the matcher does not read: a character class, a `/` (which a
+// bracket never matches in a path), or a range that runs backwards.
+__attribute__((always_inline)) inline bool bracketItem(const char* p, size_t n, size_t& i,
+                                                       unsigned char& low, unsigned char& high) {
+    if (p[i] == '[' && i + 1 < n && (p[i + 1] == ':' || p[i + 1] == '=' || p[i + 1] == '.')) {
+        return false;
+    }
+    if (!bracketCharacter(p, n, i, low)) {
+        return false;
+    }
+    high = low;
+    if (i + 1 < n && p[i] == '-' && p[i + 1] != ']') {
+        ++i;
+        if (!bracketCharacter(p, n, i, high) || high < low) {
+            return false;
+        }
+    }
+    return low != '/' && high != '/';
+}
+
 struct Bracket {
     size_t end; // the index after its closing ']'
     bool matched;
@@ -47,8 +68,7 @@ struct Bracket {
 
 // The bracket expression that starts at p[i] == '[', and whether c is one of its characters.
 // A `]` right after the `[` (or `[!`, `[^`) is one of them, as is a `-` first or last. False
-// for an expression that the matcher does not read: not closed, a character class, a `/`
-// (which a bracket never matches in a path), or a range that runs backwards.
+// for an expression that is not closed or that holds an item the matcher does not read.
 __attribute__((always_inline)) inline bool readBracket(const char* p, size_t n, size_t i,
                                                        unsigned char c, Bracket& bracket) {
     ++i;
@@ -62,21 +82,9 @@ __attribute__((always_inline)) inline bool readBracket(const char* p, size_t n, 
         if (p[i] == ']' && !first) {
             break;
         }
-        if (p[i] == '[' && i + 1 < n && (p[i + 1] == ':' || p[i + 1] == '=' || p[i + 1] == '.')) {
-            return false;
-        }
         unsigned char low = 0;
-        if (!bracketCharacter(p, n, i, low)) {
-            return false;
-        }
-        unsigned char high = low;
-        if (i + 1 < n && p[i] == '-' && p[i + 1] != ']') {
-            ++i;
-            if (!bracketCharacter(p, n, i, high) || high < low) {
-                return false;
-            }
-        }
-        if (low == '/' || high == '/') {
+        unsigned char high = 0;
+        if (!bracketItem(p, n, i, low, high)) {
             return false;
         }
         matched = matched || (c >= low && c <= high);
