@@ -16,7 +16,8 @@ namespace {
 // path they are compared with: no buffer of its own on a stack this short.
 PathRoom packPathLists(Options& options, char* text, size_t capacity) {
     const char** lists[2] = {&options.skipExe, &options.skipProgram};
-    if (*lists[1] < *lists[0]) {
+    // An empty list may be the default's text, outside this one: only lists in it are ordered.
+    if ((*lists[0])[0] != 0 && (*lists[1])[0] != 0 && *lists[1] < *lists[0]) {
         const char** const earlier = lists[1];
         lists[1] = lists[0];
         lists[0] = earlier;
