@@ -54,6 +54,17 @@ for entry in execve execv execl execle fexecve; do
     # Refused: the record is written after the call, the whole record path on that stack.
     side_by_side "8 KiB signal stack, $entry, refused" "$probe" altstack "$entry" /
 done
+# Left out by a rule on the calling program, checked on that stack with the small file's
+# text as the room for the path: nothing reaches the log.
+write_config "$scratch/skip.ini" "destination = file" "file = $log" \
+    "skip_exe = $(readlink -f "$probe")"
+use_config "$scratch/skip.ini"
+: >"$log"
+for entry in execve execl fexecve; do
+    side_by_side "8 KiB signal stack, $entry, left out" "$probe" altstack "$entry" /
+done
+expect_eq "$(wc -l <"$log")" 0 "records of the executions left out"
+use_config "$scratch/file.ini"
 side_by_side "vfork child leaves no mapping" "$probe" vfork-maps
 side_by_side "vfork child leaves no mapping, refused" "$probe" vfork-maps /
 
