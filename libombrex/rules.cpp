@@ -83,7 +83,7 @@ bool isValidValue(const char* text, size_t length, ListKind kind) {
 }
 
 // The value at cursor in a list whose values are separated by blanks; moves cursor past it.
-// False when no value is left.
+// False when no value is left. Inline, so that a list is compared with a path in one frame.
 __attribute__((always_inline)) inline bool nextValue(const char*& cursor, const char*& value,
                                                      size_t& length) {
     while (isBlank(*cursor)) {
@@ -193,6 +193,8 @@ bool settle(Verdict verdict, unsigned kind, unsigned& pending) {
     return verdict == Verdict::Match;
 }
 
+// A frame of its own, beside the chain of the rules on paths rather than on top of it: the
+// stack bound adds up the frames of every chain.
 __attribute__((noinline)) Verdict realUserVerdict(const char* list) {
     uint32_t real = 0;
     uint32_t effective = 0;
