@@ -123,6 +123,26 @@ class Fields {
         }
     }
 
+    // SECONDS.NANOSECONDS-SENDER-N: the clock reading of `time` in full, the writing process
+    // and its record number. Unique on one host: n within a program image, the sender among
+    // processes at one moment, the clock among the images of one process id.
+    void recordId(const ProcessFacts& facts) {
+        const size_t quotes = json_ ? 2 : 0;
+        const size_t length = signedDecimalLength(facts.seconds) + 1 + nanosecondDigits + 1 +
+                              signedDecimalLength(facts.sender) + 1 + decimalLength(facts.sequence);
+        if (opening("id", length + quotes)) {
+            w_.put(json_ ? "\"" : "");
+            w_.putSigned(facts.seconds);
+            w_.put('.');
+            w_.putUnsigned(static_cast<uint64_t>(facts.nanoseconds), nanosecondDigits);
+            w_.put('-');
+            w_.putSigned(facts.sender);
+            w_.put('-');
+            w_.putUnsigned(facts.sequence);
+            w_.put(json_ ? "\"" : "");
+        }
+    }
+
     // A login uid or session id: `unset` (null in JSON) when the kernel holds none.
     void id(const char* name, uint32_t value) {
         if (value != unsetId) {
@@ -141,6 +161,8 @@ class Fields {
     }
 
   private:
+    static constexpr unsigned nanosecondDigits = 9;
+
     const char* lead() {
         const bool first = first_;
         first_ = false;
@@ -227,8 +249,13 @@ const char* absolutePath(const char* found, const char* cwd, TextArea& texts) {
     return texts.keep(cwdLength + slash + foundLength);
 }
 
-// The facts of the record: the time, the process (for posix_spawn the new one, whose parent
-// is the caller), who runs it and where, and the file.
+// The number of the last record made in this program image. A forked child goes on from its
+// parent's number, and a vfork child takes the next one in its parent's memory: either way no
+// two records of one process id and image share a number.
+uint64_t lastSequence;
+
+// The facts of the record: the time, its number, the process (for posix_spawn the new one, whose
+// parent is the caller), who runs it and where, and the file.
 void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t self,
                  int64_t child) {
     ProcessFacts& facts = w.facts;
@@ -239,6 +266,7 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     }
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
+    facts.sequence = __atomic_add_fetch(&lastSequence, 1, __ATOMIC_RELAXED);
     facts.sender = self;
     facts.pid = event.spawn ? child : self;
     facts.ppid = event.spawn ? self : sys::getppid();
@@ -394,6 +422,7 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     char scratch[32]; // the time, an error's number, the name of an argument
     timeText(scratch, facts);
     f.word("time", scratch);
+    f.recordId(facts);
     if (facts.error != 0) {
         const char* const name = errorName(facts.error);
         f.word("result",

@@ -40,8 +40,9 @@ inline constexpr uint32_t unsetId = 4294967295u;
 struct ProcessFacts {
     int64_t seconds; // since the epoch, UTC
     int64_t nanoseconds;
-    int64_t sender; // the process that writes the record
-    int64_t pid;    // the process recorded; -1 for a posix_spawn that started none
+    int64_t sender;    // the process that writes the record
+    uint64_t sequence; // the record's number in this program image, from 1: the n of its id
+    int64_t pid;       // the process recorded; -1 for a posix_spawn that started none
     int64_t ppid;
     uint32_t auid; // unsetId when unset
     uint32_t ses;  // unsetId when unset

@@ -26,7 +26,8 @@ workload() {
 
 # The fields that change from one run to the next.
 normalize() {
-    sed -E 's/time=[0-9TZ:.-]+/time=T/; s/ (pid|ppid)=[0-9]+/ \1=N/g; s/ (ses)=[0-9]+/ \1=S/'
+    sed -E 's/time=[0-9TZ:.-]+/time=T/; s/ id=[0-9]+\.[0-9]{9}-[0-9]+-[0-9]+/ id=I/
+        s/ (pid|ppid)=[0-9]+/ \1=N/g; s/ (ses)=[0-9]+/ \1=S/'
 }
 
 for format in kv json; do
@@ -44,13 +45,13 @@ iconv -f UTF-8 -t UTF-8 "$scratch/json.log" >/dev/null 2>&1 || fail "JSON record
 expect_eq "$(jq -r '[.pid, .ppid, .uid, .euid, .gid, .egid, .argc] | map(type) | unique[]' \
     "$scratch/json.log" | sort -u | paste -sd ' ')" "number" "types of the numeric fields"
 
-# Back to key=value: numbers bare, null as unset, the library's own words (call, time, result,
-# tty) bare, the program's text in quotes as decoded. Equal to the key=value run.
+# Back to key=value: numbers bare, null as unset, the library's own words (call, time, id,
+# result, tty) bare, the program's text in quotes as decoded. Equal to the key=value run.
 jq -r 'to_entries | map(
         if (.value | type) == "number" then "\(.key)=\(.value)"
         elif .value == null then "\(.key)=unset"
         elif .value == true then "\(.key)=yes"
-        elif (.key | test("^(call|time|result|tty)$")) then "\(.key)=\(.value)"
+        elif (.key | test("^(call|time|id|result|tty)$")) then "\(.key)=\(.value)"
         else "\(.key)=\"\(.value)\"" end) | join(" ")' "$scratch/json.log" |
     normalize >"$scratch/json-as-kv.log"
 normalize <"$scratch/kv.log" >"$scratch/kv-normalized.log"

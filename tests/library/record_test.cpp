@@ -21,6 +21,7 @@ ombrex::ProcessFacts facts(int64_t seconds = 1796858637, const char* file = "/bi
     f.seconds = seconds;
     f.nanoseconds = 123456789;
     f.sender = 4242;
+    f.sequence = 1;
     f.pid = 4242;
     f.ppid = 1;
     f.auid = 1000;
@@ -319,7 +320,8 @@ bool validUtf8(const std::string& text) {
 // The documented format, as a log parser sees it.
 TEST(Record, FileLine) {
     EXPECT_EQ(format(event("execve", "/bin/ls", lsArguments), facts()),
-              "call=execve time=2026-12-09T23:23:57.123456Z pid=4242 ppid=1 auid=1000 ses=7 "
+              "call=execve time=2026-12-09T23:23:57.123456Z id=1796858637.123456789-4242-1 "
+              "pid=4242 ppid=1 auid=1000 ses=7 "
               "uid=1000 euid=0 gid=100 egid=101 tty=pts/3 cwd=\"/home/user\" "
               "exe=\"/usr/bin/sudo\" file=\"/bin/ls\" argc=2 arg0=\"ls\" arg1=\"-l\"\n");
 }
@@ -327,7 +329,8 @@ TEST(Record, FileLine) {
 TEST(Record, JsonLine) {
     EXPECT_EQ(
         format(event("execve", "/bin/ls", lsArguments), facts(), nullptr, ombrex::Format::Json),
-        "{\"call\":\"execve\",\"time\":\"2026-12-09T23:23:57.123456Z\",\"pid\":4242,"
+        "{\"call\":\"execve\",\"time\":\"2026-12-09T23:23:57.123456Z\","
+        "\"id\":\"1796858637.123456789-4242-1\",\"pid\":4242,"
         "\"ppid\":1,\"auid\":1000,\"ses\":7,\"uid\":1000,\"euid\":0,\"gid\":100,"
         "\"egid\":101,\"tty\":\"pts/3\",\"cwd\":\"/home/user\",\"exe\":\"/usr/bin/sudo\","
         "\"file\":\"/bin/ls\",\"argc\":2,\"arg0\":\"ls\",\"arg1\":\"-l\"}\n");
@@ -340,7 +343,8 @@ TEST(Record, SyslogDatagram) {
     auto e = event("execvp", "ls", lsArguments);
     EXPECT_EQ(format(e, f, &header),
               "<158>Dec  9 23:23:57 ombrex[4242]: call=execvp time=2026-12-09T23:23:57.123456Z "
-              "pid=4242 ppid=1 auid=1000 ses=7 uid=1000 euid=0 gid=100 egid=101 tty=pts/3 "
+              "id=1796858637.123456789-4242-1 pid=4242 ppid=1 auid=1000 ses=7 uid=1000 euid=0 "
+              "gid=100 egid=101 tty=pts/3 "
               "cwd=\"/home/user\" exe=\"/usr/bin/sudo\" file=\"ls\" path=\"/usr/bin/ls\" "
               "argc=2 arg0=\"ls\" arg1=\"-l\"");
     // The JSON object is the message after the same header, without a line end.
@@ -359,11 +363,13 @@ TEST(Record, DescriptorAndMissingValues) {
     f.tty = "none";
     const auto e = event("fexecve", nullptr, nullptr, 7);
     EXPECT_EQ(format(e, f),
-              "call=fexecve time=1970-01-01T00:00:00.123456Z pid=4242 ppid=1 auid=unset "
+              "call=fexecve time=1970-01-01T00:00:00.123456Z id=0.123456789-4242-1 pid=4242 "
+              "ppid=1 auid=unset "
               "ses=unset uid=1000 euid=0 gid=100 egid=101 tty=none cwd=\"\" exe=\"\" fd=7 "
               "file=\"\" argc=0\n");
     EXPECT_EQ(format(e, f, nullptr, ombrex::Format::Json),
-              "{\"call\":\"fexecve\",\"time\":\"1970-01-01T00:00:00.123456Z\",\"pid\":4242,"
+              "{\"call\":\"fexecve\",\"time\":\"1970-01-01T00:00:00.123456Z\","
+              "\"id\":\"0.123456789-4242-1\",\"pid\":4242,"
               "\"ppid\":1,\"auid\":null,\"ses\":null,\"uid\":1000,\"euid\":0,\"gid\":100,"
               "\"egid\":101,\"tty\":\"none\",\"cwd\":\"\",\"exe\":\"\",\"fd\":7,\"file\":\"\","
               "\"argc\":0}\n");
@@ -374,7 +380,7 @@ TEST(Record, OptionalFieldsInTheirPlace) {
     struct Case {
         const char* what;
         void (*change)(ombrex::ProcessFacts&);
-        std::vector<std::string> expected; // the fields between time and argc
+        std::vector<std::string> expected; // the fields between id and argc
     };
     const std::vector<std::string> usual = {"pid=4242",
                                             "ppid=1",
@@ -414,7 +420,7 @@ TEST(Record, OptionalFieldsInTheirPlace) {
         const auto e = event("execve", "/bin/ls", lsArguments);
         std::vector<std::string> kv = kvFields(format(e, f));
         ASSERT_GE(kv.size(), 4u) << c.what;
-        EXPECT_EQ(std::vector<std::string>(kv.begin() + 2, kv.end() - 3), c.expected) << c.what;
+        EXPECT_EQ(std::vector<std::string>(kv.begin() + 3, kv.end() - 3), c.expected) << c.what;
 
         std::string line = format(e, f, nullptr, ombrex::Format::Json);
         ASSERT_EQ(line.back(), '\n');
@@ -448,8 +454,46 @@ TEST(Record, SpawnWithoutAProcess) {
     auto e = event("posix_spawn", "/bin/ls", lsArguments);
     e.spawn = true;
     const std::string line = format(e, f);
-    EXPECT_EQ(line.substr(0, 73),
-              "call=posix_spawn time=2026-12-09T23:23:57.123456Z result=EACCES ppid=4242");
+    const std::string start = "call=posix_spawn time=2026-12-09T23:23:57.123456Z "
+                              "id=1796858637.123456789-4242-1 result=EACCES ppid=4242 ";
+    EXPECT_EQ(line.substr(0, start.size()), start);
+}
+
+// The id: the clock reading of `time` to the nanosecond, the process that writes the record
+// (for posix_spawn the caller, not the new process) and the record's number; a string in JSON.
+TEST(Record, Id) {
+    struct Case {
+        int64_t seconds;
+        int64_t nanoseconds;
+        int64_t pid;
+        uint64_t sequence;
+        const char* id;
+    };
+    const Case cases[] = {
+        {1796858637, 123456789, 4242, 1, "1796858637.123456789-4242-1"},
+        {1796858637, 5, 4242, 2, "1796858637.000000005-4242-2"},
+        {1796858637, 999999999, 5000, 18446744073709551615u,
+         "1796858637.999999999-4242-18446744073709551615"},
+        {0, 0, 4242, 7, "0.000000000-4242-7"},
+    };
+    for (const auto& c : cases) {
+        ombrex::ProcessFacts f = facts(c.seconds);
+        f.nanoseconds = c.nanoseconds;
+        f.pid = c.pid;
+        f.sequence = c.sequence;
+        auto e = event(c.pid == f.sender ? "execve" : "posix_spawn", "/bin/ls", lsArguments);
+        e.spawn = c.pid != f.sender;
+        const std::vector<std::string> kv = kvFields(format(e, f));
+        ASSERT_GE(kv.size(), 3u);
+        EXPECT_EQ(kv[2], std::string("id=") + c.id);
+        std::string line = format(e, f, nullptr, ombrex::Format::Json);
+        line.pop_back();
+        const JsonValue object = parseObject(line);
+        ASSERT_GE(object.names.size(), 3u);
+        EXPECT_EQ(object.names[2], "id");
+        EXPECT_EQ(object.values[2].kind, JsonValue::string);
+        EXPECT_EQ(object.values[2].text, c.id);
+    }
 }
 
 TEST(Record, CalendarDates) {
