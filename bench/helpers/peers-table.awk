@@ -10,6 +10,7 @@
 #                                               (fork) or runs (script), the daemon's CPU time
 #                                               and the records it received meanwhile
 #   burst    I EXECUTIONS DELIVERED TWICE WALL_US DAEMON_NS NOTE
+#   note     TEXT                               a line printed under the table
 # Ratios are to bare: median to median, minimum to minimum (the median of an even number of
 # rounds is the lower middle one). The daemon's time is per record it received, in the
 # fork+exec rounds.
@@ -32,6 +33,7 @@ $1 == "sample" {
         value[key, ++n[key]] = $6 / 1000 / $7
     }
 }
+$1 == "note" { notes[nNotes++] = $2 }
 $1 == "burst" {
     bursted[$2] = 1
     executions[$2] = $3; delivered[$2] = $4; twice[$2] = $5; wall[$2] = $6
@@ -98,55 +100,58 @@ function table(    v) {
     print "  CPU time (user + system) of the calling program and all its children, as a ratio to"
     print "  bare; the recorder's daemon: its CPU time per record it received, and the total"
     print "  (ratio plus the daemon's time over bare's time per execution)"
-    printf "  %-30s %-25s %-26s %s\n", "", "fork+exec of /bin/true", "script of 200 commands",
+    printf "  %-30s %24s   %22s   %23s\n", "", "fork+exec of /bin/true", "script of 200 commands",
         "daemon, us per record"
     printf "  %-30s %7s %6s %8s   %7s %6s %7s   %9s %6s %6s\n", "recorder", "median", "min",
         "us/exec", "median", "min", "ms/run", "median", "min", "total"
     for (v = 0; v < variants; v++) row(order[v])
+    for (v = 0; v < nNotes; v++) print "  " notes[v]
 }
 
 function verdict(ok) { return ok ? "met" : "NOT MET" }
 
-function missing(roles,    k, parts, count, i, lacking) {
-    count = split(roles, parts, " ")
-    for (k = 1; k <= count; k++) {
-        i = (parts[k] in of) ? of[parts[k]] : ""
-        if (!usable(i)) lacking = lacking (lacking == "" ? "" : ", ") parts[k]
-    }
-    return lacking
+# atMost(A, B): A <= B as printed, to three decimals, so that a verdict agrees with its figures.
+function atMost(a, b) { return sprintf("%.3f", a) + 0 <= sprintf("%.3f", b) + 0 }
+
+# lacking(IDS): the names of the rows among IDS (separated by blanks) without samples.
+function lacking(ids,    k, parts, count, names) {
+    count = split(ids, parts, " ")
+    for (k = 1; k <= count; k++)
+        if (!usable(parts[k]))
+            names = names (names == "" ? "" : "; ") (parts[k] in name ? name[parts[k]] : "a row")
+    return names
 }
 
-function goals(l,    x, syslog, kv, none, empty, bpf, audit, lacking, own, ok, worst) {
+function cannot(l, goal, ids) {
+    printf "  %s: %s: cannot tell without %s\n", l, goal, lacking(ids)
+}
+
+function goals(l,    syslog, kv, none, bpf, audit, goal, own, file, x) {
     syslog = of[l, "syslog"]; kv = of[l, "kv"]; none = of[l, "none"]
-    empty = of["empty"]; bpf = of["bpftrace"]; audit = of["auditd"]
-    lacking = missing("bare auditd") (usable(syslog) ? "" : " " l " to syslog")
-    if (lacking != "")
-        printf "  %s: to syslog, in-process plus daemon at or below auditd's: cannot tell (%s unavailable)\n", l, lacking
+    bpf = of["bpftrace"]; audit = of["auditd"]
+    goal = "to syslog, in-process plus daemon at or below auditd's"
+    if (lacking(syslog " " audit) != "") cannot(l, goal, syslog " " audit)
     else
-        printf "  %s: to syslog, in-process plus daemon (%.3f) at or below auditd's (%.3f): %s\n",
-            l, total(syslog), total(audit), verdict(total(syslog) <= total(audit))
-    lacking = missing("bare bpftrace") (usable(none) && usable(syslog) && usable(kv) ? "" : " " l)
-    if (lacking != "")
-        printf "  %s: the record's own cost at or below bpftrace's whole cost: cannot tell (%s unavailable)\n", l, lacking
+        printf "  %s: %s (%.3f against %.3f): %s\n", l, goal, total(syslog), total(audit),
+            verdict(atMost(total(syslog), total(audit)))
+    goal = "the record's own cost at or below bpftrace's whole in-process cost"
+    if (lacking(none " " syslog " " kv " " bpf) != "") cannot(l, goal, none " " syslog " " kv " " bpf)
     else {
         own = ratio(syslog, "fork", "median") - ratio(none, "fork", "median")
-        x = ratio(kv, "fork", "median") - ratio(none, "fork", "median")
-        worst = own > x ? own : x
-        ok = worst <= ratio(bpf, "fork", "median") - 1
-        printf "  %s: the record's own cost, in-process (syslog %+.3f, file %+.3f over destination = none)\n", l, own, x
-        printf "  %s   at or below bpftrace's whole in-process cost (%+.3f): %s\n", l,
-            ratio(bpf, "fork", "median") - 1, verdict(ok)
+        file = ratio(kv, "fork", "median") - ratio(none, "fork", "median")
+        x = ratio(bpf, "fork", "median") - 1
+        printf "  %s: %s\n  %s   (syslog %+.3f, file kv %+.3f over destination = none; bpftrace %+.3f): %s\n",
+            l, goal, sprintf("%" length(l) "s", ""), own, file, x, verdict(atMost(own, x) && atMost(file, x))
     }
-    if (!usable(none) || !usable(empty))
-        printf "  %s: destination = none within 0.02 of the empty preloaded object: cannot tell\n", l
+    goal = "destination = none within 0.02 of the empty preloaded object"
+    if (lacking(none " " of["empty"]) != "") cannot(l, goal, none " " of["empty"])
     else {
-        x = ratio(none, "fork", "median") - ratio(empty, "fork", "median")
-        printf "  %s: destination = none within 0.02 of the empty preloaded object (%+.3f): %s\n",
-            l, x, verdict(x <= 0.02)
+        x = ratio(none, "fork", "median") - ratio(of["empty"], "fork", "median")
+        printf "  %s: %s (%+.3f): %s\n", l, goal, x, verdict(atMost(x, 0.02))
     }
 }
 
-function bursts(    v, i, daemon) {
+function bursts(    v, i, daemon, line) {
     printf "Burst: %s fork+execs of /bin/true one after the other under each recorder, and the\n",
         meta["burst"]
     print "records it delivered (counted by the number each execution carries in its arguments)"
@@ -154,11 +159,13 @@ function bursts(    v, i, daemon) {
         "missing", "twice", "burst s", "daemon CPU s", "note"
     for (v = 0; v < variants; v++) {
         i = order[v]
-        if (!(i in bursted)) continue
+        if (!(i in bursted) || status[i] != "ok") continue
         daemon = daemonNs[i] == "-" ? "-" : sprintf("%.3f", daemonNs[i] / 1e9)
-        printf "  %-30s %10d %8s %8s %6s %8.2f %13s  %s\n", name[i], executions[i], delivered[i],
-            delivered[i] == "-" ? "-" : executions[i] - delivered[i], twice[i], wall[i] / 1e6,
-            daemon, note[i]
+        line = sprintf("  %-30s %10d %8s %8s %6s %8.2f %13s  %s", name[i], executions[i],
+            delivered[i], delivered[i] == "-" ? "-" : executions[i] - delivered[i], twice[i],
+            wall[i] / 1e6, daemon, note[i])
+        sub(/ +$/, "", line)
+        print line
     }
 }
 
