@@ -1,9 +1,9 @@
 # Sourced by the benches that run programs under the real dynamic linker (bench/workload,
-# bench/syslog-stall, bench/exec-cost). Each of them re-runs itself inside a private mount
-# namespace whose /etc and /usr/local/lib are overlays on a tmpfs of the namespace's own, so
-# the library is configured only the way a machine configures it: listed in /etc/ld.so.preload
-# and set up by /etc/ombrex.ini. Nothing written there reaches the machine's own files, and
-# everything vanishes with the namespace.
+# bench/syslog-stall, bench/exec-cost, bench/peers). Each of them re-runs itself inside a
+# private mount namespace whose /etc and /usr/local/lib are overlays on a tmpfs of the
+# namespace's own, so the library is configured only the way a machine configures it: listed
+# in /etc/ld.so.preload and set up by /etc/ombrex.ini. Nothing written there reaches the
+# machine's own files, and everything vanishes with the namespace.
 #
 # A script uses it like this:
 #   . "$here/namespace.sh"
