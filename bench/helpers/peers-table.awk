@@ -126,7 +126,7 @@ function cannot(l, goal, ids) {
     printf "  %s: %s: cannot tell without %s\n", l, goal, lacking(ids)
 }
 
-function goals(l,    syslog, kv, none, bpf, audit, goal, own, file, x) {
+function goals(l,    syslog, kv, none, bpf, audit, goal, own, file, x, ids) {
     syslog = of[l, "syslog"]; kv = of[l, "kv"]; none = of[l, "none"]
     bpf = of["bpftrace"]; audit = of["auditd"]
     goal = "to syslog, in-process plus daemon at or below auditd's"
@@ -135,13 +135,15 @@ function goals(l,    syslog, kv, none, bpf, audit, goal, own, file, x) {
         printf "  %s: %s (%.3f against %.3f): %s\n", l, goal, total(syslog), total(audit),
             verdict(atMost(total(syslog), total(audit)))
     goal = "the record's own cost at or below bpftrace's whole in-process cost"
-    if (lacking(none " " syslog " " kv " " bpf) != "") cannot(l, goal, none " " syslog " " kv " " bpf)
+    ids = none " " syslog " " kv " " bpf
+    if (lacking(ids) != "") cannot(l, goal, ids)
     else {
         own = ratio(syslog, "fork", "median") - ratio(none, "fork", "median")
         file = ratio(kv, "fork", "median") - ratio(none, "fork", "median")
         x = ratio(bpf, "fork", "median") - 1
-        printf "  %s: %s\n  %s   (syslog %+.3f, file kv %+.3f over destination = none; bpftrace %+.3f): %s\n",
-            l, goal, sprintf("%" length(l) "s", ""), own, file, x, verdict(atMost(own, x) && atMost(file, x))
+        printf "  %s: %s\n", l, goal
+        printf "  %" length(l) "s   (syslog %+.3f, file kv %+.3f over destination = none;" \
+            " bpftrace %+.3f): %s\n", "", own, file, x, verdict(atMost(own, x) && atMost(file, x))
     }
     goal = "destination = none within 0.02 of the empty preloaded object"
     if (lacking(none " " of["empty"]) != "") cannot(l, goal, none " " of["empty"])
