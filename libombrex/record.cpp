@@ -12,7 +12,6 @@
 #include "libombrex/predict.h"
 #include "libombrex/sys.h"
 #include "libombrex/texts.h"
-#include "libombrex/vdso.h"
 #include "libombrex/writer.h"
 
 namespace ombrex {
@@ -260,7 +259,7 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
                  int64_t child) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
-    if (realtimeClock(&now) != 0) {
+    if (sys::failed(sys::clockTime(CLOCK_REALTIME, &now))) {
         now.tv_sec = 0;
         now.tv_nsec = 0;
     }

@@ -75,9 +75,9 @@ struct RecordStyle {
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style);
 
-// The record path. Each is async-signal-safe: only system calls and the vDSO clock, no lock,
-// no allocation, no symbol lookup, and under 1 KiB of the caller's stack; errno, the signal
-// mask and the pending signals are left as they were. A record that cannot be delivered is
+// The record path. Each is async-signal-safe: only system calls, no lock, no allocation, no
+// symbol lookup, and under 1 KiB of the caller's stack; errno, the signal mask and the
+// pending signals are left as they were. A record that cannot be delivered is
 // counted, and the next one that this process delivers says how many were lost.
 //
 // Before an exec-family call: writes the record now when the call is expected to start the

@@ -31,14 +31,15 @@ side_by_side() {
     printf '%-46s %-9s %s\n' "$name" "$verdict" "$(tr '\n' ';' <<<"$with")" >>"$table"
 }
 
-# Every line of the log is one whole record that ends with its line feed.
+# Every line of the log is one whole record that ends with its line feed, or a blank line where
+# the kernel cut a record short.
 expect_whole_lines() { # WHAT
     if [ -s "$log" ] && [ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" != '\n' ]; then
         fail "$1: the log ends inside a line"
     fi
     expect_well_formed "$log"
     local bad
-    bad=$(grep -cv '^call=[a-z_]* time=.* argc=[0-9]*\( arg[0-9]*=".*"\)*$' "$log")
+    bad=$(grep -cv '^call=[a-z_]* time=.* argc=[0-9]*\( arg[0-9]*=".*"\)*$\|^ *$' "$log")
     expect_eq "$bad" 0 "$1: lines of the log that are not whole records"
 }
 
@@ -74,7 +75,7 @@ use_config "$scratch/file.ini"
 side_by_side "filter kills on legacy fstat: /bin/true" "$probe" seccomp-run fstat
 for call in openat newfstatat faccessat2 read pread64 write close mmap munmap getpid getppid getresuid \
     getresgid getcwd readlinkat clock_gettime prlimit64 flock clock_nanosleep rt_sigprocmask \
-    rt_sigpending rt_sigtimedwait; do
+    rt_sigpending rt_sigtimedwait lseek pwrite64; do
     side_by_side "filter kills on $call: missing file" "$probe" seccomp-fail "$call"
 done
 # The built-in value decides before the file could be read; a line in the file cannot make a
@@ -99,6 +100,29 @@ side_by_side "signals after a dropped record" "$probe" fsize-signals 0 "$log"
 side_by_side "signals after a dropped record, pending" "$probe" fsize-signals 1 "$log"
 side_by_side "16 processes near the limit at once" "$probe" fsize-race 16 "$log"
 expect_whole_lines "file size limits"
+
+# Another user who may read the log holds an exclusive lock on it: every record is written
+# all the same, with and without a file size limit (a record that waited for the lock would
+# be dropped after its bounded wait).
+chmod o+x "$scratch"
+mkdir -m 0755 "$scratch/shared"
+shared_log=$scratch/shared/records.log
+install -m 0644 /dev/null "$shared_log"
+write_config "$scratch/shared.ini" "destination = file" "file = $shared_log"
+use_config "$scratch/shared.ini"
+for limited in 0 1; do
+    : >"$shared_log"
+    side_by_side "log locked by another user$([ "$limited" = 1 ] && echo ", RLIMIT_FSIZE")" \
+        "$probe" locked-log 20 "$limited" "$shared_log"
+    expect_eq "$(wc -l <"$shared_log")" 20 "records while another user holds the lock"
+done
+
+# A program that unmaps or moves its vDSO, and then executes: a program that ran, and one
+# that the kernel refused.
+for how in unmapped:unmap moved:move; do
+    side_by_side "vDSO ${how%:*}, then execve" "$probe" vdso "${how#*:}" /bin/true
+    side_by_side "vDSO ${how%:*}, then a refused execve" "$probe" vdso "${how#*:}" /
+done
 
 # A root process started with a user's environment and working directory: nothing reaches a
 # file that the user chose, and no text of theirs runs.

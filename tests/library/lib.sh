@@ -92,9 +92,11 @@ preloaded() {
 }
 
 # Splits records (one per line on stdin) into KEY<TAB>VALUE lines, honouring quoted values
-# and their backslash escapes; a line "--" separates records. Values keep their escapes.
+# and their backslash escapes; a line "--" separates records. Values keep their escapes. A
+# blank line, the library's repair of a record that the kernel cut short, is no record.
 record_fields() {
-    awk '{
+    awk '/^ *$/ { next }
+    {
         s = $0
         while (length(s) > 0) {
             sub(/^ +/, "", s)
