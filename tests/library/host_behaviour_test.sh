@@ -5,7 +5,7 @@
 #
 # Prints the table; a row whose two runs differ fails the test.
 . "$(dirname "$0")/lib.sh"
-: "${HOST_PROBE:?}"
+: "${HOST_PROBE:?}" "${EXEC_PROBE:?}"
 
 probe=$HOST_PROBE
 log=$scratch/records.log
@@ -116,6 +116,50 @@ for limited in 0 1; do
         "$probe" locked-log 20 "$limited" "$shared_log"
     expect_eq "$(wc -l <"$shared_log")" 20 "records while another user holds the lock"
 done
+
+# PATH entries of 4,096 bytes or more: the C library passes over each, tries the working
+# directory in its place, and goes on; one that ends PATH ends the search, before anything
+# is tried when it is all of PATH. path= names the file that ran, and a call that ran
+# nothing leaves no record.
+long=/$(head -c 4100 /dev/zero | tr '\0' x)
+mkdir -m 0755 "$scratch/bin" "$scratch/work"
+printf '#!/bin/sh\necho "ran $0 $*"\n' >"$scratch/bin/mark"
+printf '#!/bin/sh\necho "ran $0 $*"\n' >"$scratch/work/mark2"
+chmod 0755 "$scratch/bin/mark" "$scratch/work/mark2"
+use_config "$scratch/file.ini"
+# path_row NAME EXPECTED-PATH COMMAND...: one row, then the records it left: one with
+# file=the name run and path=EXPECTED-PATH, or none for -.
+path_row() {
+    local name=$1 expected=$2
+    shift 2
+    : >"$log"
+    side_by_side "$name" "$@"
+    local found
+    found=$(grep -c 'file="mark2\?" ' "$log")
+    if [ "$expected" = - ]; then
+        expect_eq "$found" 0 "$name: records of the search"
+    else
+        expect_eq "$found" 1 "$name: records of the search"
+        expect_eq "$(field path "$(grep 'file="mark2\?" ' "$log")")" "$expected" "$name: path"
+    fi
+}
+path_row "4,100-byte PATH entry first: env" "$scratch/bin/mark" \
+    env PATH="$long:$scratch/bin" mark a
+path_row "4,100-byte PATH entry first: xargs" "$scratch/bin/mark" bash -c \
+    'echo a | /usr/bin/env PATH="$1" /usr/bin/xargs mark' _ "$long:$scratch/bin"
+path_row "4,100-byte PATH entry first: find -exec" "$scratch/bin/mark" \
+    /usr/bin/env PATH="$long:$scratch/bin" /usr/bin/find "$scratch/bin" -name mark -exec mark {} ';'
+path_row "4,100-byte PATH entry: the working directory" "$scratch/work/mark2" \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$long:$scratch/bin"
+path_row "4,100-byte PATH entry last: not searched" - \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$scratch/bin:$long"
+path_row "only a 4,100-byte PATH entry: execvp" - \
+    bash -c 'cd "$1" && PATH="$2" exec "$3" try execvp mark2' _ "$scratch/work" "$long" "$EXEC_PROBE"
+path_row "only a 4,100-byte PATH entry: posix_spawnp" - \
+    bash -c 'cd "$1" && PATH="$2" exec "$3" try posix_spawnp mark2' _ "$scratch/work" "$long" \
+    "$EXEC_PROBE"
+path_row "an empty PATH entry: the working directory" "$scratch/work/mark2" \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$scratch/bin::/usr/bin"
 
 # A program that unmaps or moves its vDSO, and then executes: a program that ran, and one
 # that the kernel refused.

@@ -139,7 +139,7 @@ expect_well_formed() { # LOG
     local bad
     bad=$(record_fields <"$1" | awk -F'\t' '
         $0 == "--" { next }
-        $1 !~ /^(call|time|id|result|lost|pid|ppid|auid|ses|uid|euid|gid|egid|tty|cwd|exe|fd|file|path|argc|arg[0-9]+|truncated)$/ {
+        $1 !~ /^(call|time|id|result|lost|pid|ppid|auid|ses|uid|euid|gid|egid|tty|dev|inode|mode|ouid|ogid|cwd|exe|fd|file|path|argc|arg[0-9]+|truncated)$/ {
             print; exit
         }')
     if [ -n "$bad" ]; then
