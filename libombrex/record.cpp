@@ -215,10 +215,10 @@ const char* deviceText(char (&out)[32], uint64_t device) {
     return out;
 }
 
-// A mode in octal with a leading 0, file type bits included: 0100755, 0104755 for a
-// set-user-id program.
+// A mode in octal with a leading 0, file type bits included, as the kernel's audit writes it:
+// 0100755, 0104755 for a set-user-id program.
 const char* modeText(char (&out)[32], uint32_t mode) {
-    unsigned digits = 1;
+    unsigned digits = 0; // the leading 0 alone for 0, as printf's "%#o" writes it
     while (digits < 11 && (mode >> (3 * digits)) != 0) {
         ++digits;
     }
