@@ -36,7 +36,8 @@ make_tree() {
 
 # what | PATH (- for unset) | name | candidates | path= expected | result (none: no record)
 # @D1@, @D2@: the two directories; @W@: the working directory; @ABS@: @D2@/tool; @LONG@: a
-# directory of 4,100 bytes, @4094@ one of 4,094 (with "/tool", longer than a path may be)
+# directory of 4,100 bytes, @4094@ one of 4,094 (with "/tool", longer than a path may be);
+# @NAME256@: a name of 256 bytes
 rows=(
     "in the second directory|@D1@:@D2@|tool|d2/tool:script|@D2@/tool|"
     "refused in the first, run from the second|@D1@:@D2@|tool|d1/tool:refused d2/tool:script|@D2@/tool|"
@@ -61,9 +62,11 @@ rows=(
     "only a directory too long for PATH|@LONG@|tool|work/tool:script|-|none"
     "two directories too long for PATH|@LONG@:@LONG@:@D2@|tool|d2/tool:script|@D2@/tool|"
     "a candidate longer than a path may be|@4094@:@D2@|tool|d2/tool:script||ENAMETOOLONG"
+    "a name longer than NAME_MAX|@D2@|@NAME256@|d2/tool:script||ENAMETOOLONG"
 )
 long=/$(head -c 4099 /dev/zero | tr '\0' x)
 long4094=/$(head -c 4093 /dev/zero | tr '\0' x)
+name256=$(head -c 256 /dev/zero | tr '\0' n)
 entries=(execvp execvpe execlp posix_spawnp)
 
 for row in "${rows[@]}"; do
@@ -77,6 +80,7 @@ for row in "${rows[@]}"; do
     expected=${expected//@D2@/$scratch/d2}
     expected=${expected//@W@/$work}
     name=${name//@ABS@/$scratch/d2/tool}
+    name=${name//@NAME256@/$name256}
     read -ra tree <<<"$candidates"
     for entry in "${entries[@]}"; do
         make_tree "${tree[@]}"
