@@ -19,8 +19,8 @@ struct Target {
     Destination destination;
     Format format;
     int fd;
-    const char* file; // the log file's path, and the file that the descriptor is open on
-    dev_t device;
+    const char* file; // the log file's path
+    dev_t device;     // and the file that fd is open on, which a second open must find again
     ino_t inode;
     sockaddr_un address;
     socklen_t addressLength;
