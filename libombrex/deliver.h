@@ -19,6 +19,9 @@ struct Target {
     Destination destination;
     Format format;
     int fd;
+    const char* file; // the log file's path
+    dev_t device;     // and the file that fd is open on, which a second open must find again
+    ino_t inode;
     sockaddr_un address;
     socklen_t addressLength;
     int facility;
@@ -36,7 +39,8 @@ bool openTarget(const Options& options, Target& target);
 
 // Delivers the record whole, or not at all; false when it was not delivered. `self` is the
 // calling process, which waits for room in the system log's queue only until it first gives up.
-bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self);
+// The record's bytes may be overwritten.
+bool sendRecord(const Target& target, char* record, size_t length, uint32_t self);
 
 void closeTarget(Target& target);
 

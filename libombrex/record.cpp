@@ -12,7 +12,6 @@
 #include "libombrex/predict.h"
 #include "libombrex/sys.h"
 #include "libombrex/texts.h"
-#include "libombrex/vdso.h"
 #include "libombrex/writer.h"
 
 namespace ombrex {
@@ -55,6 +54,7 @@ CivilTime civilTime(int64_t seconds) {
 }
 
 constexpr char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+constexpr char hexDigits[] = "0123456789abcdef";
 
 // "hh:mm:ss", as both the syslog header and the record's time write it.
 void putClock(Writer& w, const CivilTime& t) {
@@ -123,6 +123,12 @@ class Fields {
         }
     }
 
+    void unsignedNumber(const char* name, uint64_t value) {
+        if (opening(name, decimalLength(value))) {
+            w_.putUnsigned(value);
+        }
+    }
+
     // SECONDS.NANOSECONDS-SENDER-N: the clock reading of `time` in full, the writing process
     // and its record number. Unique on one host: n within a program image, the sender among
     // processes at one moment, the clock among the images of one process id.
@@ -186,6 +192,53 @@ class Fields {
     bool json_;
     bool first_;
 };
+
+// value in hexadecimal, two digits at least.
+void putHex(Writer& w, uint64_t value) {
+    unsigned digits = 2;
+    while (digits < 16 && (value >> (4 * digits)) != 0) {
+        ++digits;
+    }
+    for (unsigned i = digits; i > 0; --i) {
+        w.put(hexDigits[(value >> (4 * (i - 1))) & 0xf]);
+    }
+}
+
+// "MAJOR:MINOR" in hexadecimal, as the kernel's audit writes a device: "fd:01". The numbers
+// are taken apart as the C library's major() and minor() do.
+const char* deviceText(char (&out)[32], uint64_t device) {
+    Writer w(out, sizeof out, 0);
+    putHex(w, ((device >> 8) & 0xfff) | ((device >> 32) & ~uint64_t{0xfff}));
+    w.put(':');
+    putHex(w, (device & 0xff) | ((device >> 12) & ~uint64_t{0xff}));
+    w.put('\0');
+    return out;
+}
+
+// A mode in octal with a leading 0, file type bits included, as the kernel's audit writes it:
+// 0100755, 0104755 for a set-user-id program.
+const char* modeText(char (&out)[32], uint32_t mode) {
+    unsigned digits = 0; // the leading 0 alone for 0, as printf's "%#o" writes it
+    while (digits < 11 && (mode >> (3 * digits)) != 0) {
+        ++digits;
+    }
+    Writer w(out, sizeof out, 0);
+    w.put('0');
+    for (unsigned i = digits; i > 0; --i) {
+        w.put(static_cast<char>('0' + ((mode >> (3 * (i - 1))) & 7)));
+    }
+    w.put('\0');
+    return out;
+}
+
+// The executed file's identity, named as in the kernel's audit records.
+void putIdentity(Fields& f, const FileIdentity& identity, char (&scratch)[32]) {
+    f.word("dev", deviceText(scratch, identity.device));
+    f.unsignedNumber("inode", identity.inode);
+    f.word("mode", modeText(scratch, identity.mode));
+    f.number("ouid", identity.owner);
+    f.number("ogid", identity.group);
+}
 
 size_t countArguments(char* const* argv) {
     size_t count = 0;
@@ -260,7 +313,7 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
                  int64_t child) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
-    if (realtimeClock(&now) != 0) {
+    if (sys::failed(sys::clockTime(CLOCK_REALTIME, &now))) {
         now.tv_sec = 0;
         now.tv_nsec = 0;
     }
@@ -289,6 +342,9 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     }
     facts.path =
         event.search != Search::None ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
+    const struct stat& status = w.search.status;
+    facts.identity = FileIdentity{w.search.identified, status.st_dev, status.st_ino,
+                                  status.st_mode,      status.st_uid, status.st_gid};
 }
 
 // Writes the record to the configured destination; a record that does not get there is
@@ -362,6 +418,31 @@ __attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed) {
     return peek;
 }
 
+enum class When { Now, Later, Never };
+
+// Whether the record is written now. Before the call: when the call is expected to run the
+// program, else later, after it. After the call: unless a PATH search finds that there was
+// nothing to run (a failed call that ran nothing may leave any errno, 0 included). The file
+// is looked at for the record in any case: judged before the call, searched for again after
+// it (only the name of the file found, and its status, are still wanted then), or else
+// looked up.
+When settle(Workspace& w, TextArea& texts, const ExecEvent& event, const Outcome& outcome) {
+    w.search.found = texts.next();
+    w.search.found[0] = 0;
+    const bool before = outcome.stage == Stage::Before;
+    Prediction prediction = Prediction::Runs;
+    if (before || event.search != Search::None) {
+        prediction = predictExec(event, w.search);
+    } else {
+        identifyFile(event, w.search);
+    }
+    texts.keep(textLength(w.search.found));
+    if (before) {
+        return prediction == Prediction::Runs ? When::Now : When::Later;
+    }
+    return outcome.error != 0 && prediction == Prediction::Absent ? When::Never : When::Now;
+}
+
 // The record path from the mapping to its release. Before the call, the record is written
 // only when the call is expected to run the program; the result says whether one is to be
 // made after it instead.
@@ -387,16 +468,9 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
     const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::Skip) &&
                         w->options.destination != Destination::None;
     if (wanted) {
-        // After the call, only the name of the file found is still wanted from a search.
-        w->search.found = texts.next();
-        w->search.found[0] = 0;
-        const bool before = outcome.stage == Stage::Before;
-        const Prediction prediction = before || event.search != Search::None
-                                          ? predictExec(event, w->search)
-                                          : Prediction::Runs;
-        texts.keep(textLength(w->search.found));
-        later = before && prediction != Prediction::Runs;
-        if (!later) {
+        const When when = settle(*w, texts, event, outcome);
+        later = when == When::Later;
+        if (when == When::Now) {
             deliver(*w, texts, event, outcome.error, outcome.child);
         }
     }
@@ -442,6 +516,9 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     f.number("gid", facts.gid);
     f.number("egid", facts.egid);
     f.word("tty", facts.tty != nullptr ? facts.tty : "unknown");
+    if (facts.identity.known) {
+        putIdentity(f, facts.identity, scratch);
+    }
     f.text("cwd", facts.cwd);
     f.text("exe", facts.exe);
     if (event.fd >= 0) {
@@ -492,7 +569,8 @@ bool recordBeforeExec(const ExecEvent& event) {
 }
 
 void recordRefusedExec(const ExecEvent& event, int error) {
-    if (!nothingToRun(error)) {
+    // An exec call that returned ran nothing, whatever errno it left.
+    if (error != 0 && !nothingToRun(error)) {
         record(event, Outcome{Stage::After, error, -1});
     }
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "libombrex/error_names.h"
@@ -493,6 +494,55 @@ TEST(Record, Id) {
         EXPECT_EQ(object.names[2], "id");
         EXPECT_EQ(object.values[2].kind, JsonValue::string);
         EXPECT_EQ(object.values[2].text, c.id);
+    }
+}
+
+// The executed file as the kernel's audit names it, between tty and cwd, before every value
+// of variable length: dev in hexadecimal major:minor, mode in octal with the file type bits;
+// in JSON dev and mode are strings, the numbers numbers. No fields when the file is unknown.
+TEST(Record, FileIdentity) {
+    auto device = [](uint64_t major, uint64_t minor) {
+        return ((major & 0xfff) << 8) | ((major & ~uint64_t{0xfff}) << 32) | (minor & 0xff) |
+               ((minor & ~uint64_t{0xff}) << 12);
+    };
+    struct Case {
+        ombrex::FileIdentity identity;
+        const char* kv;
+        const char* json;
+    };
+    const Case cases[] = {
+        {{true, device(253, 1), 1234, S_IFREG | 0755, 0, 0},
+         "dev=fd:01 inode=1234 mode=0100755 ouid=0 ogid=0",
+         R"("dev":"fd:01","inode":1234,"mode":"0100755","ouid":0,"ogid":0)"},
+        {{true, device(8, 17), 42, S_IFREG | S_ISUID | 0755, 65534, 65534},
+         "dev=08:11 inode=42 mode=0104755 ouid=65534 ogid=65534",
+         R"("dev":"08:11","inode":42,"mode":"0104755","ouid":65534,"ogid":65534)"},
+        {{true, device(0, 0), 7, S_IFREG | S_ISGID | 0711, 0, 100},
+         "dev=00:00 inode=7 mode=0102711 ouid=0 ogid=100",
+         R"("dev":"00:00","inode":7,"mode":"0102711","ouid":0,"ogid":100)"},
+        {{true, device(259, 1048575), 18446744073709551615u, S_IFLNK | 0777, 1000, 1000},
+         "dev=103:fffff inode=18446744073709551615 mode=0120777 ouid=1000 ogid=1000",
+         R"("dev":"103:fffff","inode":18446744073709551615,"mode":"0120777","ouid":1000,)"
+         R"("ogid":1000)"},
+        {{true, device(4095, 255), 1, 0, 4294967295u, 4294967295u},
+         "dev=fff:ff inode=1 mode=0 ouid=4294967295 ogid=4294967295",
+         R"("dev":"fff:ff","inode":1,"mode":"0","ouid":4294967295,"ogid":4294967295)"},
+        {{false, device(253, 1), 1234, S_IFREG | 0755, 0, 0}, "", ""},
+    };
+    for (const auto& c : cases) {
+        ombrex::ProcessFacts f = facts();
+        f.identity = c.identity;
+        const auto e = event("execve", "/bin/ls", lsArguments);
+        const std::string kv = format(e, f);
+        const std::string kvMiddle = std::string(c.kv) + (c.kv[0] != 0 ? " " : "");
+        EXPECT_NE(kv.find(" tty=pts/3 " + kvMiddle + "cwd=\"/home/user\" "), std::string::npos)
+            << kv;
+        const std::string json = format(e, f, nullptr, ombrex::Format::Json);
+        const std::string jsonMiddle = std::string(c.json) + (c.json[0] != 0 ? "," : "");
+        EXPECT_NE(json.find(R"("tty":"pts/3",)" + jsonMiddle + R"("cwd":"/home/user",)"),
+                  std::string::npos)
+            << json;
+        parseObject(json.substr(0, json.size() - 1));
     }
 }
 
