@@ -86,7 +86,10 @@ ns_outside() {
 
     local rc=0
     # Neither variable may configure the library here: only the namespace's files do.
-    unshare -m --propagation private env -u LD_PRELOAD -u OMBREX_CONFIG_FILE \
+    # NS_NETWORK=1: a network namespace of its own too, with nothing but loopback.
+    local network=()
+    [ "${NS_NETWORK:-0}" = 1 ] && network=(-n)
+    unshare -m "${network[@]}" --propagation private env -u LD_PRELOAD -u OMBREX_CONFIG_FILE \
         "$BASH" "$script" --inside "$ns_name" "$ns_scratch" "$library" "$@" || rc=$?
 
     after=$(ns_snapshot)
@@ -118,6 +121,9 @@ ns_inside() {
     shift 3
     ns_arguments=("$@")
     umask 022
+    if [ "${NS_NETWORK:-0}" = 1 ]; then
+        ip link set lo up || ns_fail "cannot bring up loopback in the network namespace"
+    fi
     # A signal ends the bench through its exit trap, which stops what it started.
     trap ns_cleanup EXIT
     trap 'exit 130' INT
