@@ -74,15 +74,31 @@ constexpr uint64_t unlimited = ~uint64_t{0}; // RLIM64_INFINITY
 // its place from blocking.
 constexpr int logFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
 
-bool openFile(const char* path, Target& target) {
+// Why a destination could not be opened, for ombrexctl; null on the record path.
+struct Failure {
+    DestinationUse use;
+    int error;
+};
+
+bool fail(Failure* failure, DestinationUse use, long result) {
+    if (failure != nullptr) {
+        failure->use = use;
+        failure->error = sys::failed(result) ? static_cast<int>(-result) : 0;
+    }
+    return false;
+}
+
+bool openFile(const char* path, Target& target, Failure* failure) {
     const int fd = sys::open(path, logFlags | O_APPEND);
     if (sys::failed(fd)) {
-        return false;
+        return fail(failure, fd == -ELOOP ? DestinationFileLink : DestinationFileRefused, fd);
     }
     struct stat status;
-    if (sys::failed(sys::fstat(fd, &status)) || !isTrustedLog(status)) {
+    const long statResult = sys::fstat(fd, &status);
+    const DestinationUse use = sys::failed(statResult) ? DestinationFileRefused : judgeLog(status);
+    if (use != DestinationReady) {
         sys::close(fd);
-        return false;
+        return fail(failure, use, statResult);
     }
     target.fd = fd;
     target.file = path;
@@ -93,22 +109,23 @@ bool openFile(const char* path, Target& target) {
 
 // Connected, so that waiting until the socket is writable means waiting for room in the
 // daemon's own queue, which an unconnected socket cannot tell.
-bool openSocket(const Options& options, Target& target) {
+bool openSocket(const Options& options, Target& target, Failure* failure) {
     const size_t pathLength = textLength(options.syslogSocket);
     if (pathLength >= sizeof target.address.sun_path) {
-        return false;
+        return fail(failure, DestinationSocketRefused, -ENAMETOOLONG);
     }
     const int fd = sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sys::failed(fd)) {
-        return false;
+        return fail(failure, DestinationSocketRefused, fd);
     }
     target.address.sun_family = AF_UNIX;
     copyBytes(target.address.sun_path, options.syslogSocket, pathLength + 1);
     target.addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength + 1);
-    if (sys::failed(sys::connect(fd, reinterpret_cast<const sockaddr*>(&target.address),
-                                 target.addressLength))) {
+    const long connected =
+        sys::connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.addressLength);
+    if (sys::failed(connected)) {
         sys::close(fd);
-        return false;
+        return fail(failure, DestinationSocketRefused, connected);
     }
     target.fd = fd;
     target.facility = options.facility;
@@ -262,11 +279,23 @@ __attribute__((noinline)) bool appendToFile(const Target& target, char* record, 
 
 } // namespace
 
-bool isTrustedLog(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_uid == 0 && status.st_nlink == 1;
+DestinationUse judgeLog(const struct stat& status) {
+    if (!S_ISREG(status.st_mode)) {
+        return DestinationFileNotRegular;
+    }
+    if (status.st_uid != 0) {
+        return DestinationFileNotRootOwned;
+    }
+    return status.st_nlink == 1 ? DestinationReady : DestinationFileLinked;
 }
 
-bool openTarget(const Options& options, Target& target) {
+bool isTrustedLog(const struct stat& status) {
+    return judgeLog(status) == DestinationReady;
+}
+
+namespace {
+
+bool openTargetFor(const Options& options, Target& target, Failure* failure) {
     target.destination = options.destination;
     target.format = options.format;
     target.fd = -1;
@@ -274,13 +303,29 @@ bool openTarget(const Options& options, Target& target) {
     target.tag[0] = 0;
     switch (options.destination) {
     case Destination::File:
-        return openFile(options.file, target);
+        return openFile(options.file, target, failure);
     case Destination::Syslog:
-        return openSocket(options, target);
+        return openSocket(options, target, failure);
     case Destination::None:
         break;
     }
-    return false;
+    return fail(failure, DestinationOff, 0);
+}
+
+} // namespace
+
+bool openTarget(const Options& options, Target& target) {
+    return openTargetFor(options, target, nullptr);
+}
+
+DestinationUse checkTarget(const Options& options, int& error) {
+    Target target;
+    Failure failure = {DestinationReady, 0};
+    if (openTargetFor(options, target, &failure)) {
+        closeTarget(target);
+    }
+    error = failure.error;
+    return failure.use;
 }
 
 bool sendRecord(const Target& target, char* record, size_t length, uint32_t self) {

@@ -34,6 +34,9 @@ struct Target {
 // that user the command lines of everyone else.
 bool isTrustedLog(const struct stat& status);
 
+// The same decision with its reason: DestinationReady, or why the file is not trusted.
+DestinationUse judgeLog(const struct stat& status);
+
 // False when there is nothing to write to (logging off, missing or untrusted file, no socket).
 bool openTarget(const Options& options, Target& target);
 
@@ -43,6 +46,10 @@ bool openTarget(const Options& options, Target& target);
 bool sendRecord(const Target& target, char* record, size_t length, uint32_t self);
 
 void closeTarget(Target& target);
+
+// Opens and closes the destination as openTarget does, for ombrexctl: DestinationReady, or
+// what stopped it, with the errno of the call that failed in error (else 0).
+DestinationUse checkTarget(const Options& options, int& error);
 
 // What each process keeps across its records: how many it could not deliver (and has not
 // reported yet in a delivered record), and whether it has given up waiting for the system
