@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Ansible role of contrib/ansible with connection local, as root inside a private
 # mount namespace with throw-away overlays: enable twice (the second run changes nothing),
-# then disable twice (likewise). "changed" must follow the tool's success lines.
+# then disable twice (likewise). "changed" must follow the tool's success lines. Values that
+# the library would ignore are refused before the host is touched.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
@@ -114,6 +115,44 @@ if run injected false '{"file": "/var/log/x\n[other]"}'; then
 fi
 expect_contains "$(summary injected)" "failed=1" "run with a bad option"
 expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after a refused run"
+
+# Values that the library would replace with its defaults, one per option, and an unknown key:
+# each refused by the first task, before anything on the host changes. The library itself
+# ignores each of them (conf lists the defaults), and takes the edge values that the role
+# accepts, so the role's patterns and the library agree at their borders.
+long=$(printf 'x%.0s' $(seq 106))
+bad='{"destination": "sylog", "format": "xml", "file": "var/log/x", "syslog_socket": "/'$long'x",
+      "syslog_facility": "local8", "syslog_tag": "a'$long'", "syslog_wait_ms": "60001",
+      "sandboxed": "sometimes", "destinaton": "file"}'
+if run refused true "$bad"; then
+    fail "invalid option values were accepted"
+fi
+for key in destination format file syslog_socket syslog_facility syslog_tag syslog_wait_ms \
+    sandboxed destinaton; do
+    grep -q "^failed: \[localhost\] (item=$key)" "$scratch/refused.log" ||
+        fail "the role accepted the bad value of $key: $(cat "$scratch/refused.log")"
+done
+expect_equal "$(task refused 'Install the package')" "" "install after a refused run"
+expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after refused values"
+rm /etc/ombrex.ini
+defaults=$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)
+jq -r 'to_entries[] | "\(.key) = \(.value)"' <<<"$bad" | { echo "[ombrex]"; cat; } >/etc/ombrex.ini
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)" "$defaults" \
+    "the library's values for the refused ones"
+
+edges='{"destination": "NONE", "format": "Json", "file": "/var/log/a;b", "syslog_socket": "/'$long'",
+        "syslog_facility": "LOCAL7", "syslog_tag": "'${long:0:29}'._-", "syslog_wait_ms": "60000",
+        "sandboxed": "Record"}'
+run edges false "$edges" || fail "edge values were refused: $(cat "$scratch/edges.log")"
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)" "[ombrex]
+destination = none
+format = json
+file = /var/log/a;b
+syslog_socket = /$long
+syslog_facility = local7
+syslog_tag = ${long:0:29}._-
+syslog_wait_ms = 60000
+sandboxed = record" "the library's values for the edge values"
 echo "ansible role: ok"
 INSIDE
 
