@@ -289,10 +289,6 @@ DestinationUse judgeLog(const struct stat& status) {
     return status.st_nlink == 1 ? DestinationReady : DestinationFileLinked;
 }
 
-bool isTrustedLog(const struct stat& status) {
-    return judgeLog(status) == DestinationReady;
-}
-
 namespace {
 
 bool openTargetFor(const Options& options, Target& target, Failure* failure) {

@@ -29,12 +29,9 @@ struct Target {
     char tag[maxTagLength + 1];
 };
 
-// Whether a file with this status may receive records: a regular file owned by root with a
-// single name. A file that a user created, or a link a user made to root's file, would hand
-// that user the command lines of everyone else.
-bool isTrustedLog(const struct stat& status);
-
-// The same decision with its reason: DestinationReady, or why the file is not trusted.
+// Whether a file with this status may receive records: DestinationReady for a regular file
+// owned by root with a single name, else why not. A file that a user created, or a link a
+// user made to root's file, would hand that user the command lines of everyone else.
 DestinationUse judgeLog(const struct stat& status);
 
 // False when there is nothing to write to (logging off, missing or untrusted file, no socket).

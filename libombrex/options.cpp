@@ -253,10 +253,6 @@ ConfigFileUse judgeConfig(const struct stat& status) {
                                                        : ConfigFileWritableByOthers;
 }
 
-bool isTrustedConfig(const struct stat& status) {
-    return judgeConfig(status) == ConfigFileUsed;
-}
-
 size_t readConfigText(int fd, char* text, size_t size) {
     size_t length = 0;
     bool cut = false;

@@ -72,11 +72,9 @@ void parseOptions(char* text, size_t length, Options& options);
 // The configuration file, fixed when the library is built.
 const char* configPath();
 
-// Whether a file with this status may configure the library: a regular file owned by root
-// that neither its group nor others may write. Anything else could be a user's choice.
-bool isTrustedConfig(const struct stat& status);
-
-// The same decision with its reason: ConfigFileUsed, or why the file is not trusted.
+// Whether a file with this status may configure the library: ConfigFileUsed for a regular
+// file owned by root that neither its group nor others may write, else why not. Anything
+// else could be a user's choice.
 ConfigFileUse judgeConfig(const struct stat& status);
 
 // Reads at most configTextCapacity bytes of fd, from its start, into text and NUL-terminates
