@@ -76,4 +76,11 @@ kv=$(jq -r 'select(.record? // "" | test("forwarded-kv")) | "\(.sender_pid) \(.r
 if grep -q 'not an execution record' "$central_file"; then
     fail "a message that is not a record was forwarded"
 fi
+# Each side proves itself with a certificate: neither daemon complains of a missing one, or
+# of anything else.
+for side in host central; do
+    if grep -Eiq 'not set|error' "$scratch/$side/out"; then
+        fail "the $side daemon complains: $(cat "$scratch/$side/out")"
+    fi
+done
 echo "rsyslog forwarding: ok"
