@@ -1,9 +1,9 @@
 # Sourced by the benches that run programs under the real dynamic linker (bench/workload,
-# bench/syslog-stall, bench/exec-cost). Each of them re-runs itself inside a private mount
-# namespace whose /etc and /usr/local/lib are overlays on a tmpfs of the namespace's own, so
-# the library is configured only the way a machine configures it: listed in /etc/ld.so.preload
-# and set up by /etc/ombrex.ini. Nothing written there reaches the machine's own files, and
-# everything vanishes with the namespace.
+# bench/syslog-stall, bench/exec-cost, bench/peers). Each of them re-runs itself inside a
+# private mount namespace whose /etc and /usr/local/lib are overlays on a tmpfs of the
+# namespace's own, so the library is configured only the way a machine configures it: listed
+# in /etc/ld.so.preload and set up by /etc/ombrex.ini. Nothing written there reaches the
+# machine's own files, and everything vanishes with the namespace.
 #
 # A script uses it like this:
 #   . "$here/namespace.sh"
@@ -36,9 +36,31 @@ ns_snapshot() {
     done
 }
 
-# ns_outside NAME SCRIPT BUILD_DIR [ARGUMENTS...]: checks what the bench needs, then runs
+# ns_library BUILD: prints the absolute path of the library that BUILD names: a build
+# directory (its libombrex/libombrex.so) or the library file itself, so that a library kept
+# from another build can be measured. A sanitized build is refused: its run-time would be
+# measured with it.
+ns_library() {
+    local build=$1 library
+    if [ -f "$build" ]; then
+        library=$(cd "$(dirname "$build")" && pwd)/$(basename "$build")
+    else
+        [ -d "$build" ] || ns_fail "no build directory or library $build"
+        library=$(cd "$build" && pwd)/libombrex/libombrex.so
+        [ -f "$library" ] || ns_fail "no $library; build first (cmake --build $build)"
+        if grep -q '^OMBREX_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+            ns_fail "$build is a sanitized build; benchmarks need a plain one"
+        fi
+    fi
+    if readelf -d "$library" 2>/dev/null | grep -qE '\(NEEDED\).*lib(a|ub|t)san'; then
+        ns_fail "$library is a sanitized build; benchmarks need a plain one"
+    fi
+    echo "$library"
+}
+
+# ns_outside NAME SCRIPT BUILD [ARGUMENTS...]: checks what the bench needs, then runs
 # SCRIPT --inside SCRATCH LIBRARY ARGUMENTS... in a private mount namespace and exits with its
-# status.
+# status. BUILD is a build directory or a library file (ns_library).
 ns_outside() {
     ns_name=$1
     local script=$2 build=$3
@@ -51,13 +73,8 @@ ns_outside() {
     [ -d /usr/local/lib ] || ns_fail "/usr/local/lib does not exist"
     unshare -m --propagation private true 2>/dev/null || ns_fail "mount namespaces are not available"
     command -v cc >/dev/null || ns_fail "a C compiler (cc) is needed for the helpers"
-    [ -d "$build" ] || ns_fail "no build directory $build"
     local library
-    library=$(cd "$build" && pwd)/libombrex/libombrex.so
-    [ -f "$library" ] || ns_fail "no $library; build first (cmake --build $build)"
-    if grep -q '^OMBREX_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
-        ns_fail "$build is a sanitized build; benchmarks need a plain one"
-    fi
+    library=$(ns_library "$build") || exit 1
 
     ns_scratch=$(mktemp -d /tmp/ombrex-bench.XXXXXX)
     chmod 0755 "$ns_scratch"
@@ -69,7 +86,10 @@ ns_outside() {
 
     local rc=0
     # Neither variable may configure the library here: only the namespace's files do.
-    unshare -m --propagation private env -u LD_PRELOAD -u OMBREX_CONFIG_FILE \
+    # NS_NETWORK=1: a network namespace of its own too, with nothing but loopback.
+    local network=()
+    [ "${NS_NETWORK:-0}" = 1 ] && network=(-n)
+    unshare -m "${network[@]}" --propagation private env -u LD_PRELOAD -u OMBREX_CONFIG_FILE \
         "$BASH" "$script" --inside "$ns_name" "$ns_scratch" "$library" "$@" || rc=$?
 
     after=$(ns_snapshot)
@@ -101,6 +121,9 @@ ns_inside() {
     shift 3
     ns_arguments=("$@")
     umask 022
+    if [ "${NS_NETWORK:-0}" = 1 ]; then
+        ip link set lo up || ns_fail "cannot bring up loopback in the network namespace"
+    fi
     # A signal ends the bench through its exit trap, which stops what it started.
     trap ns_cleanup EXIT
     trap 'exit 130' INT

@@ -5,13 +5,11 @@
 #include <signal.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "libombrex/bytes.h"
 #include "libombrex/sys.h"
-#include "libombrex/vdso.h"
 
 namespace ombrex {
 
@@ -70,48 +68,64 @@ template <typename Change> void updateTally(uint32_t self, Change change) {
 
 constexpr uint64_t unlimited = ~uint64_t{0}; // RLIM64_INFINITY
 
-// How long a record waits for the log's lock. Whoever holds it may be a user's process that
-// never lets go, and a program must not hang for it; a record that waited in vain is dropped.
-constexpr long maxLockWaitNanoseconds = 10'000'000;
-constexpr long firstLockPauseNanoseconds = 20'000;
-constexpr long longestLockPauseNanoseconds = 1'000'000;
+// Open flags of the log file. It is never created here: a file made by whichever process
+// happens to run first would belong to that user. No symbolic link is followed, so nobody can
+// point a privileged program's records into another file, and O_NONBLOCK keeps a FIFO put in
+// its place from blocking.
+constexpr int logFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
 
-bool openFile(const char* path, Target& target) {
-    // Never created here: a file made by whichever process happens to run first would belong
-    // to that user. No symbolic link is followed, so nobody can point a privileged program's
-    // records into another file, and O_NONBLOCK keeps a FIFO put in its place from blocking.
-    const int fd =
-        sys::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+// Why a destination could not be opened, for ombrexctl; null on the record path.
+struct Failure {
+    DestinationUse use;
+    int error;
+};
+
+bool fail(Failure* failure, DestinationUse use, long result) {
+    if (failure != nullptr) {
+        failure->use = use;
+        failure->error = sys::failed(result) ? static_cast<int>(-result) : 0;
+    }
+    return false;
+}
+
+bool openFile(const char* path, Target& target, Failure* failure) {
+    const int fd = sys::open(path, logFlags | O_APPEND);
     if (sys::failed(fd)) {
-        return false;
+        return fail(failure, fd == -ELOOP ? DestinationFileLink : DestinationFileRefused, fd);
     }
     struct stat status;
-    if (sys::failed(sys::fstat(fd, &status)) || !isTrustedLog(status)) {
+    const long statResult = sys::fstat(fd, &status);
+    const DestinationUse use = sys::failed(statResult) ? DestinationFileRefused : judgeLog(status);
+    if (use != DestinationReady) {
         sys::close(fd);
-        return false;
+        return fail(failure, use, statResult);
     }
     target.fd = fd;
+    target.file = path;
+    target.device = status.st_dev;
+    target.inode = status.st_ino;
     return true;
 }
 
 // Connected, so that waiting until the socket is writable means waiting for room in the
 // daemon's own queue, which an unconnected socket cannot tell.
-bool openSocket(const Options& options, Target& target) {
+bool openSocket(const Options& options, Target& target, Failure* failure) {
     const size_t pathLength = textLength(options.syslogSocket);
     if (pathLength >= sizeof target.address.sun_path) {
-        return false;
+        return fail(failure, DestinationSocketRefused, -ENAMETOOLONG);
     }
     const int fd = sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sys::failed(fd)) {
-        return false;
+        return fail(failure, DestinationSocketRefused, fd);
     }
     target.address.sun_family = AF_UNIX;
     copyBytes(target.address.sun_path, options.syslogSocket, pathLength + 1);
     target.addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength + 1);
-    if (sys::failed(sys::connect(fd, reinterpret_cast<const sockaddr*>(&target.address),
-                                 target.addressLength))) {
+    const long connected =
+        sys::connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.addressLength);
+    if (sys::failed(connected)) {
         sys::close(fd);
-        return false;
+        return fail(failure, DestinationSocketRefused, connected);
     }
     target.fd = fd;
     target.facility = options.facility;
@@ -122,25 +136,7 @@ bool openSocket(const Options& options, Target& target) {
     return true;
 }
 
-// Takes the log's lock (LOCK_SH or LOCK_EX) within the bounded wait.
-bool lockLog(int fd, int operation) {
-    long pause = firstLockPauseNanoseconds;
-    long waited = 0;
-    for (;;) {
-        const long result = sys::flock(fd, operation | LOCK_NB);
-        if (result == 0) {
-            return true;
-        }
-        if ((result != -EWOULDBLOCK && result != -EINTR) || waited >= maxLockWaitNanoseconds) {
-            return false;
-        }
-        sys::sleepNanoseconds(pause);
-        waited += pause;
-        pause = pause * 2 < longestLockPauseNanoseconds ? pause * 2 : longestLockPauseNanoseconds;
-    }
-}
-
-// write(2), made again when a signal interrupted it.
+// write(2), made again when a signal interrupted it before it wrote anything.
 long writeRecord(int fd, const char* record, size_t length) {
     long written;
     do {
@@ -149,23 +145,58 @@ long writeRecord(int fd, const char* record, size_t length) {
     return written;
 }
 
-// Without a file size limit the kernel appends the whole record in one piece. The shared lock
-// only keeps the size steady for a process that has a limit and holds the lock exclusively.
-bool appendUnlimited(int fd, const char* record, size_t length) {
-    if (!lockLog(fd, LOCK_SH)) {
-        return false;
+// A write that came back short (at a file size limit that another writer's record moved
+// closer, or on a full disk) left the start of the record as a line without its end, which
+// the next record would be glued to. Those bytes are overwritten where they are with blanks
+// and a line feed, a blank line that no reader takes for a record, through a descriptor of
+// its own without O_APPEND (a write through the first one would go to the end of the file).
+// They lie below the size limit, since the kernel wrote them, so this raises nothing.
+void blankOut(const Target& target, char* record, long count) {
+    // The appending descriptor's offset is just past what this write appended.
+    const long end = sys::seek(target.fd, 0, sys::fromCurrent);
+    if (sys::failed(end) || end < count) {
+        return;
     }
-    const bool whole = writeRecord(fd, record, length) == static_cast<long>(length);
-    sys::flock(fd, LOCK_UN);
-    return whole;
+    const int fd = sys::open(target.file, logFlags);
+    if (sys::failed(fd)) {
+        return;
+    }
+    struct stat status;
+    if (!sys::failed(sys::fstat(fd, &status)) && status.st_dev == target.device &&
+        status.st_ino == target.inode) {
+        for (long i = 0; i < count - 1; ++i) {
+            record[i] = ' ';
+        }
+        record[count - 1] = '\n';
+        for (long done = 0; done < count;) {
+            const long written = sys::pwrite(fd, record + done, static_cast<size_t>(count - done),
+                                             end - count + done);
+            if (written <= 0 && written != -EINTR) {
+                break;
+            }
+            done += written > 0 ? written : 0;
+        }
+    }
+    sys::close(fd);
 }
 
-// With a limit, a write that crosses it is cut (leaving half a line that the next record would
-// be glued to) or fails and raises SIGXFSZ. So the record goes only where it fits whole, with
-// the size read under the exclusive lock that every writer of the library respects; SIGXFSZ
-// is held back meanwhile, for a writer outside the library, and one that this write raised is
-// taken back so that the program's pending signals stay as they were.
-bool appendWithinLimit(int fd, const char* record, size_t length, uint64_t limit) {
+// One write(2) on the descriptor opened with O_APPEND: the kernel appends it at the end of
+// the file in one piece, holding the file's own lock for it, so records of concurrent
+// processes never interleave and nobody else's cooperation is needed. Whole, or repaired.
+long appendOnce(const Target& target, char* record, size_t length) {
+    const long written = writeRecord(target.fd, record, length);
+    if (written > 0 && written < static_cast<long>(length)) {
+        blankOut(target, record, written);
+    }
+    return written;
+}
+
+// With a limit, a write that crosses it is cut short, or fails and raises SIGXFSZ. So the
+// record is written only when the whole of it fits at the size the file has now; a record
+// that another writer's append made too long after all is cut by the kernel and blanked out.
+// SIGXFSZ is held back meanwhile, and one that this write raised is taken back, so that the
+// program's pending signals stay as they were.
+bool appendWithinLimit(const Target& target, char* record, size_t length, uint64_t limit) {
     const sys::SignalSet fileSize = sys::signalBit(SIGXFSZ);
     sys::SignalSet mask = 0;
     if (sys::failed(sys::sigprocmask(SIG_BLOCK, &fileSize, &mask))) {
@@ -174,18 +205,15 @@ bool appendWithinLimit(int fd, const char* record, size_t length, uint64_t limit
     sys::SignalSet pending = fileSize; // if unknown, never take one
     sys::sigpending(&pending);
     bool whole = false;
-    if (lockLog(fd, LOCK_EX)) {
-        struct stat status;
-        if (!sys::failed(sys::fstat(fd, &status)) && status.st_size >= 0 &&
-            static_cast<uint64_t>(status.st_size) <= limit &&
-            length <= limit - static_cast<uint64_t>(status.st_size)) {
-            const long written = writeRecord(fd, record, length);
-            whole = written == static_cast<long>(length);
-            if (written == -EFBIG && (pending & fileSize) == 0) {
-                sys::takePendingSignal(&fileSize);
-            }
+    struct stat status;
+    if (!sys::failed(sys::fstat(target.fd, &status)) && status.st_size >= 0 &&
+        static_cast<uint64_t>(status.st_size) <= limit &&
+        length <= limit - static_cast<uint64_t>(status.st_size)) {
+        const long written = appendOnce(target, record, length);
+        whole = written == static_cast<long>(length);
+        if (written == -EFBIG && (pending & fileSize) == 0) {
+            sys::takePendingSignal(&fileSize);
         }
-        sys::flock(fd, LOCK_UN);
     }
     sys::sigprocmask(SIG_SETMASK, &mask, nullptr);
     return whole;
@@ -202,7 +230,7 @@ long sendOnce(int fd, const char* record, size_t length) {
 
 int64_t monotonicNanoseconds() {
     struct timespec now = {0, 0};
-    monotonicClock(&now);
+    sys::clockTime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
@@ -238,40 +266,67 @@ __attribute__((noinline)) bool sendToLog(const Target& target, const char* recor
     }
 }
 
-__attribute__((noinline)) bool appendToFile(int fd, const char* record, size_t length) {
+__attribute__((noinline)) bool appendToFile(const Target& target, char* record, size_t length) {
     sys::Limit limit;
     if (sys::failed(sys::getLimit(RLIMIT_FSIZE, &limit))) {
         return false;
     }
-    return limit.soft == unlimited ? appendUnlimited(fd, record, length)
-                                   : appendWithinLimit(fd, record, length, limit.soft);
+    if (limit.soft == unlimited) {
+        return appendOnce(target, record, length) == static_cast<long>(length);
+    }
+    return appendWithinLimit(target, record, length, limit.soft);
 }
 
 } // namespace
 
-bool isTrustedLog(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_uid == 0 && status.st_nlink == 1;
+DestinationUse judgeLog(const struct stat& status) {
+    if (!S_ISREG(status.st_mode)) {
+        return DestinationFileNotRegular;
+    }
+    if (status.st_uid != 0) {
+        return DestinationFileNotRootOwned;
+    }
+    return status.st_nlink == 1 ? DestinationReady : DestinationFileLinked;
 }
 
-bool openTarget(const Options& options, Target& target) {
+namespace {
+
+bool openTargetFor(const Options& options, Target& target, Failure* failure) {
     target.destination = options.destination;
     target.format = options.format;
     target.fd = -1;
+    target.file = nullptr;
     target.tag[0] = 0;
     switch (options.destination) {
     case Destination::File:
-        return openFile(options.file, target);
+        return openFile(options.file, target, failure);
     case Destination::Syslog:
-        return openSocket(options, target);
+        return openSocket(options, target, failure);
     case Destination::None:
         break;
     }
-    return false;
+    return fail(failure, DestinationOff, 0);
 }
 
-bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self) {
+} // namespace
+
+bool openTarget(const Options& options, Target& target) {
+    return openTargetFor(options, target, nullptr);
+}
+
+DestinationUse checkTarget(const Options& options, int& error) {
+    Target target;
+    Failure failure = {DestinationReady, 0};
+    if (openTargetFor(options, target, &failure)) {
+        closeTarget(target);
+    }
+    error = failure.error;
+    return failure.use;
+}
+
+bool sendRecord(const Target& target, char* record, size_t length, uint32_t self) {
     if (target.destination != Destination::Syslog) {
-        return appendToFile(target.fd, record, length);
+        return appendToFile(target, record, length);
     }
     return sendToLog(target, record, length, self);
 }

@@ -19,6 +19,9 @@ struct Target {
     Destination destination;
     Format format;
     int fd;
+    const char* file; // the log file's path
+    dev_t device;     // and the file that fd is open on, which a second open must find again
+    ino_t inode;
     sockaddr_un address;
     socklen_t addressLength;
     int facility;
@@ -26,19 +29,24 @@ struct Target {
     char tag[maxTagLength + 1];
 };
 
-// Whether a file with this status may receive records: a regular file owned by root with a
-// single name. A file that a user created, or a link a user made to root's file, would hand
-// that user the command lines of everyone else.
-bool isTrustedLog(const struct stat& status);
+// Whether a file with this status may receive records: DestinationReady for a regular file
+// owned by root with a single name, else why not. A file that a user created, or a link a
+// user made to root's file, would hand that user the command lines of everyone else.
+DestinationUse judgeLog(const struct stat& status);
 
 // False when there is nothing to write to (logging off, missing or untrusted file, no socket).
 bool openTarget(const Options& options, Target& target);
 
 // Delivers the record whole, or not at all; false when it was not delivered. `self` is the
 // calling process, which waits for room in the system log's queue only until it first gives up.
-bool sendRecord(const Target& target, const char* record, size_t length, uint32_t self);
+// The record's bytes may be overwritten.
+bool sendRecord(const Target& target, char* record, size_t length, uint32_t self);
 
 void closeTarget(Target& target);
+
+// Opens and closes the destination as openTarget does, for ombrexctl: DestinationReady, or
+// what stopped it, with the errno of the call that failed in error (else 0).
+DestinationUse checkTarget(const Options& options, int& error);
 
 // What each process keeps across its records: how many it could not deliver (and has not
 // reported yet in a delivered record), and whether it has given up waiting for the system

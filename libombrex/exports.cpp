@@ -1,4 +1,4 @@
-// The six exports that ombrexctl calls by name for its conf and version reports.
+// The exports that ombrexctl calls by name for its conf, version and status reports.
 //
 // They run in the tool, single-threaded and in order (init, the record, the table, one value
 // per option, exit), so they may keep the loaded configuration in static storage; the record
@@ -7,9 +7,11 @@
 #include <dlfcn.h>
 
 #include "libombrex/bytes.h"
+#include "libombrex/deliver.h"
 #include "libombrex/export.h"
 #include "libombrex/libc_versions.h"
 #include "libombrex/options.h"
+#include "libombrex/sys.h"
 #include "library/ombrex.h"
 
 namespace {
@@ -18,6 +20,10 @@ namespace {
 char configText[ombrex::configTextCapacity + 1];
 ombrex::Options options;
 ConfigurationRecord configuration;
+// The status report's own copy: it may come before, after or without conf's.
+char destinationText[ombrex::configTextCapacity + 1];
+ombrex::Options destinationOptions;
+DestinationRecord destination;
 OptionRecord optionRegistry[ombrex::optionCount + 1];
 bool loaded;
 
@@ -26,7 +32,19 @@ void ensureLoaded() {
         return;
     }
     const char* const path = ombrex::configPath();
-    configuration.loadedFromFile = ombrex::loadOptions(path, configText, options) ? 1 : 0;
+    ConfigFileUse use = ConfigFileUsed;
+    int error = 0;
+    size_t size = 0;
+    // The very open and checks of the record path, so that conf tells why the file is not used.
+    const int fd = ombrex::openConfig(path, size, &use, &error);
+    ombrex::setDefaults(options);
+    if (fd >= 0) {
+        ombrex::loadOptionsFrom(fd, size, configText, options);
+        ombrex::sys::close(fd);
+    }
+    configuration.loadedFromFile = fd >= 0 ? 1 : 0;
+    configuration.fileUse = use;
+    configuration.fileError = use == ConfigFileUnreadable ? error : 0;
     configuration.configFilePath = path;
     loaded = true;
 }
@@ -92,6 +110,17 @@ OMBREX_EXPORT char* ombrex_configfile_optionRegistry_getOptionValueAsString(cons
         }
     }
     return copy;
+}
+
+OMBREX_EXPORT const DestinationRecord* ombrex_destination_check(void) {
+    ombrex::loadOptions(ombrex::configPath(), destinationText, destinationOptions);
+    int error = 0;
+    destination.use = ombrex::checkTarget(destinationOptions, error);
+    destination.error = error;
+    destination.path = destinationOptions.destination == ombrex::Destination::File
+                           ? destinationOptions.file
+                           : destinationOptions.syslogSocket;
+    return &destination;
 }
 
 OMBREX_EXPORT int32_t ombrex_datasource_ombrex_version(char* buffer, size_t capacity,

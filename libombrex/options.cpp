@@ -259,9 +259,15 @@ const char* configPath() {
     return OMBREX_CONFIG_PATH;
 }
 
-bool isTrustedConfig(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_uid == 0 &&
-           (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+ConfigFileUse judgeConfig(const struct stat& status) {
+    if (!S_ISREG(status.st_mode)) {
+        return ConfigFileNotRegular;
+    }
+    if (status.st_uid != 0) {
+        return ConfigFileNotRootOwned;
+    }
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 ? ConfigFileUsed
+                                                       : ConfigFileWritableByOthers;
 }
 
 size_t readConfigText(int fd, char* text, size_t size) {
@@ -292,14 +298,23 @@ size_t readConfigText(int fd, char* text, size_t size) {
     return length;
 }
 
-int openConfig(const char* path, size_t& size) {
+int openConfig(const char* path, size_t& size, ConfigFileUse* use, int* error) {
     // Non-blocking, so that a FIFO in place of the file cannot stall the program.
     const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (sys::failed(fd)) {
+        if (use != nullptr) {
+            *use = fd == -ENOENT ? ConfigFileMissing : ConfigFileUnreadable;
+            *error = -fd;
+        }
         return -1;
     }
     struct stat status;
-    if (sys::failed(sys::fstat(fd, &status)) || !isTrustedConfig(status)) {
+    const ConfigFileUse verdict =
+        sys::failed(sys::fstat(fd, &status)) ? ConfigFileUnreadable : judgeConfig(status);
+    if (use != nullptr) {
+        *use = verdict;
+    }
+    if (verdict != ConfigFileUsed) {
         sys::close(fd);
         return -1;
     }

@@ -13,6 +13,8 @@
 #include <stddef.h>
 #include <sys/stat.h>
 
+#include "library/ombrex.h"
+
 #ifndef OMBREX_CONFIG_PATH
 #error "OMBREX_CONFIG_PATH must name the configuration file (set by the build)"
 #endif
@@ -77,9 +79,10 @@ void parseOptions(char* text, size_t length, Options& options);
 // The configuration file, fixed when the library is built.
 const char* configPath();
 
-// Whether a file with this status may configure the library: a regular file owned by root
-// that neither its group nor others may write. Anything else could be a user's choice.
-bool isTrustedConfig(const struct stat& status);
+// Whether a file with this status may configure the library: ConfigFileUsed for a regular
+// file owned by root that neither its group nor others may write, else why not. Anything
+// else could be a user's choice.
+ConfigFileUse judgeConfig(const struct stat& status);
 
 // Reads at most configTextCapacity bytes of fd, from its start, into text and NUL-terminates
 // them; when the file is longer, the line that the limit cuts is left out. Returns the length
@@ -88,8 +91,9 @@ bool isTrustedConfig(const struct stat& status);
 size_t readConfigText(int fd, char* text, size_t size = 0);
 
 // Opens the configuration file at path for reading when it is trusted, and sets size to its
-// size; -1 when it is missing, unreadable or untrusted (the defaults apply then).
-int openConfig(const char* path, size_t& size);
+// size; -1 when it is missing, unreadable or untrusted (the defaults apply then). `use`, when
+// given, is set to the reason and `error` to the errno of a failed open.
+int openConfig(const char* path, size_t& size, ConfigFileUse* use = nullptr, int* error = nullptr);
 
 // Sets the defaults, then reads (readConfigText) and parses the file open as fd. Returns the
 // length of the text kept, which options point into.

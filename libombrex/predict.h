@@ -26,14 +26,25 @@ enum class Prediction {
 };
 
 struct SearchSpace {
+    // The status of the file settled on, when `identified`: the file that is to run or that
+    // was refused, as the newfstatat that judged it saw it.
     struct stat status;
+    bool identified;
     // Room for PATH_MAX bytes, where a PATH search leaves the file it settled on, as the C
     // library builds its name: the first one expected to run, else the first one refused;
     // empty when there is none.
     char* found;
+    // The first candidate refused with EACCES, which a search settles on when nothing after it
+    // runs.
+    struct stat deniedStatus;
+    bool deniedIdentified;
 };
 
 Prediction predictExec(const ExecEvent& event, SearchSpace& space);
+
+// After a call that names no PATH search: the status of its file, for the record, without
+// judging it (the kernel has).
+void identifyFile(const ExecEvent& event, SearchSpace& space);
 
 } // namespace ombrex
 

@@ -14,7 +14,6 @@
 #include "libombrex/rules.h"
 #include "libombrex/sys.h"
 #include "libombrex/texts.h"
-#include "libombrex/vdso.h"
 #include "libombrex/writer.h"
 
 namespace ombrex {
@@ -57,6 +56,7 @@ CivilTime civilTime(int64_t seconds) {
 }
 
 constexpr char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+constexpr char hexDigits[] = "0123456789abcdef";
 
 // "hh:mm:ss", as both the syslog header and the record's time write it.
 void putClock(Writer& w, const CivilTime& t) {
@@ -125,6 +125,32 @@ class Fields {
         }
     }
 
+    void unsignedNumber(const char* name, uint64_t value) {
+        if (opening(name, decimalLength(value))) {
+            w_.putUnsigned(value);
+        }
+    }
+
+    // SECONDS.NANOSECONDS-SENDER-N: the clock reading of `time` in full, the writing process
+    // and its record number. Unique on one host: n within a program image, the sender among
+    // processes at one moment, the clock among the images of one process id.
+    void recordId(const ProcessFacts& facts) {
+        const size_t quotes = json_ ? 2 : 0;
+        const size_t length = signedDecimalLength(facts.seconds) + 1 + nanosecondDigits + 1 +
+                              signedDecimalLength(facts.sender) + 1 + decimalLength(facts.sequence);
+        if (opening("id", length + quotes)) {
+            w_.put(json_ ? "\"" : "");
+            w_.putSigned(facts.seconds);
+            w_.put('.');
+            w_.putUnsigned(static_cast<uint64_t>(facts.nanoseconds), nanosecondDigits);
+            w_.put('-');
+            w_.putSigned(facts.sender);
+            w_.put('-');
+            w_.putUnsigned(facts.sequence);
+            w_.put(json_ ? "\"" : "");
+        }
+    }
+
     // A login uid or session id: `unset` (null in JSON) when the kernel holds none.
     void id(const char* name, uint32_t value) {
         if (value != unsetId) {
@@ -143,6 +169,8 @@ class Fields {
     }
 
   private:
+    static constexpr unsigned nanosecondDigits = 9;
+
     const char* lead() {
         const bool first = first_;
         first_ = false;
@@ -166,6 +194,53 @@ class Fields {
     bool json_;
     bool first_;
 };
+
+// value in hexadecimal, two digits at least.
+void putHex(Writer& w, uint64_t value) {
+    unsigned digits = 2;
+    while (digits < 16 && (value >> (4 * digits)) != 0) {
+        ++digits;
+    }
+    for (unsigned i = digits; i > 0; --i) {
+        w.put(hexDigits[(value >> (4 * (i - 1))) & 0xf]);
+    }
+}
+
+// "MAJOR:MINOR" in hexadecimal, as the kernel's audit writes a device: "fd:01". The numbers
+// are taken apart as the C library's major() and minor() do.
+const char* deviceText(char (&out)[32], uint64_t device) {
+    Writer w(out, sizeof out, 0);
+    putHex(w, ((device >> 8) & 0xfff) | ((device >> 32) & ~uint64_t{0xfff}));
+    w.put(':');
+    putHex(w, (device & 0xff) | ((device >> 12) & ~uint64_t{0xff}));
+    w.put('\0');
+    return out;
+}
+
+// A mode in octal with a leading 0, file type bits included, as the kernel's audit writes it:
+// 0100755, 0104755 for a set-user-id program.
+const char* modeText(char (&out)[32], uint32_t mode) {
+    unsigned digits = 0; // the leading 0 alone for 0, as printf's "%#o" writes it
+    while (digits < 11 && (mode >> (3 * digits)) != 0) {
+        ++digits;
+    }
+    Writer w(out, sizeof out, 0);
+    w.put('0');
+    for (unsigned i = digits; i > 0; --i) {
+        w.put(static_cast<char>('0' + ((mode >> (3 * (i - 1))) & 7)));
+    }
+    w.put('\0');
+    return out;
+}
+
+// The executed file's identity, named as in the kernel's audit records.
+void putIdentity(Fields& f, const FileIdentity& identity, char (&scratch)[32]) {
+    f.word("dev", deviceText(scratch, identity.device));
+    f.unsignedNumber("inode", identity.inode);
+    f.word("mode", modeText(scratch, identity.mode));
+    f.number("ouid", identity.owner);
+    f.number("ogid", identity.group);
+}
 
 size_t countArguments(char* const* argv) {
     size_t count = 0;
@@ -229,18 +304,24 @@ const char* absolutePath(const char* found, const char* cwd, TextArea& texts) {
     return texts.keep(cwdLength + slash + foundLength);
 }
 
-// The facts of the record: the time, the process (for posix_spawn the new one, whose parent
-// is the caller), who runs it and where, and the file.
+// The number of the last record made in this program image. A forked child goes on from its
+// parent's number, and a vfork child takes the next one in its parent's memory: either way no
+// two records of one process id and image share a number.
+uint64_t lastSequence;
+
+// The facts of the record: the time, its number, the process (for posix_spawn the new one, whose
+// parent is the caller), who runs it and where, and the file.
 void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t self,
                  int64_t child) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
-    if (realtimeClock(&now) != 0) {
+    if (sys::failed(sys::clockTime(CLOCK_REALTIME, &now))) {
         now.tv_sec = 0;
         now.tv_nsec = 0;
     }
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
+    facts.sequence = __atomic_add_fetch(&lastSequence, 1, __ATOMIC_RELAXED);
     facts.sender = self;
     facts.pid = event.spawn ? child : self;
     facts.ppid = event.spawn ? self : sys::getppid();
@@ -263,6 +344,9 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     }
     facts.path =
         event.search != Search::None ? absolutePath(w.search.found, facts.cwd, texts) : nullptr;
+    const struct stat& status = w.search.status;
+    facts.identity = FileIdentity{w.search.identified, status.st_dev, status.st_ino,
+                                  status.st_mode,      status.st_uid, status.st_gid};
 }
 
 // Writes the record to the configured destination; a record that does not get there is
@@ -307,6 +391,31 @@ bool leftOutHere(TextArea& texts, const Options& options, const ExecEvent& event
            leftOut(options, event, found, PathRoom{texts.next(), PATH_MAX}, pending);
 }
 
+enum class When { Now, Later, Never };
+
+// Whether the record is written now. Before the call: when the call is expected to run the
+// program, else later, after it. After the call: unless a PATH search finds that there was
+// nothing to run (a failed call that ran nothing may leave any errno, 0 included). The file
+// is looked at for the record in any case: judged before the call, searched for again after
+// it (only the name of the file found, and its status, are still wanted then), or else
+// looked up.
+When settle(Workspace& w, TextArea& texts, const ExecEvent& event, const Outcome& outcome) {
+    w.search.found = texts.next();
+    w.search.found[0] = 0;
+    const bool before = outcome.stage == Stage::Before;
+    Prediction prediction = Prediction::Runs;
+    if (before || event.search != Search::None) {
+        prediction = predictExec(event, w.search);
+    } else {
+        identifyFile(event, w.search);
+    }
+    texts.keep(textLength(w.search.found));
+    if (before) {
+        return prediction == Prediction::Runs ? When::Now : When::Later;
+    }
+    return outcome.error != 0 && prediction == Prediction::Absent ? When::Never : When::Now;
+}
+
 // The record path from the mapping to its release. Before the call, the record is written
 // only when the call is expected to run the program; the result says whether one is to be
 // made after it instead.
@@ -333,16 +442,9 @@ __attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcom
                         w->options.destination != Destination::None;
     unsigned pending = peek.pending & rulesOf(w->options);
     if (wanted && !leftOutHere(texts, w->options, event, nullptr, pending)) {
-        // After the call, only the name of the file found is still wanted from a search.
-        w->search.found = texts.next();
-        w->search.found[0] = 0;
-        const bool before = outcome.stage == Stage::Before;
-        const Prediction prediction = before || event.search != Search::None
-                                          ? predictExec(event, w->search)
-                                          : Prediction::Runs;
-        texts.keep(textLength(w->search.found));
-        later = before && prediction != Prediction::Runs;
-        if (!later && !leftOutHere(texts, w->options, event, w->search.found, pending)) {
+        const When when = settle(*w, texts, event, outcome);
+        later = when == When::Later;
+        if (when == When::Now && !leftOutHere(texts, w->options, event, w->search.found, pending)) {
             deliver(*w, texts, event, outcome.error, outcome.child);
         }
     }
@@ -368,6 +470,7 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     char scratch[32]; // the time, an error's number, the name of an argument
     timeText(scratch, facts);
     f.word("time", scratch);
+    f.recordId(facts);
     if (facts.error != 0) {
         const char* const name = errorName(facts.error);
         f.word("result",
@@ -387,6 +490,9 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
     f.number("gid", facts.gid);
     f.number("egid", facts.egid);
     f.word("tty", facts.tty != nullptr ? facts.tty : "unknown");
+    if (facts.identity.known) {
+        putIdentity(f, facts.identity, scratch);
+    }
     f.text("cwd", facts.cwd);
     f.text("exe", facts.exe);
     if (event.fd >= 0) {
@@ -437,7 +543,8 @@ bool recordBeforeExec(const ExecEvent& event) {
 }
 
 void recordRefusedExec(const ExecEvent& event, int error) {
-    if (!nothingToRun(error)) {
+    // An exec call that returned ran nothing, whatever errno it left.
+    if (error != 0 && !nothingToRun(error)) {
         record(event, Outcome{Stage::After, error, -1});
     }
 }

@@ -36,12 +36,24 @@ struct ExecEvent {
 // A login uid or session id that the kernel does not hold.
 inline constexpr uint32_t unsetId = 4294967295u;
 
+// The executed file as the kernel's audit names it: its device and inode, its mode (with the
+// file type bits) and its owner.
+struct FileIdentity {
+    bool known; // false: the file could not be looked up, and the record has none of this
+    uint64_t device;
+    uint64_t inode;
+    uint32_t mode;
+    uint32_t owner;
+    uint32_t group;
+};
+
 // What the process looks like at the moment of the record, and what the call came to.
 struct ProcessFacts {
     int64_t seconds; // since the epoch, UTC
     int64_t nanoseconds;
-    int64_t sender; // the process that writes the record
-    int64_t pid;    // the process recorded; -1 for a posix_spawn that started none
+    int64_t sender;    // the process that writes the record
+    uint64_t sequence; // the record's number in this program image, from 1: the n of its id
+    int64_t pid;       // the process recorded; -1 for a posix_spawn that started none
     int64_t ppid;
     uint32_t auid; // unsetId when unset
     uint32_t ses;  // unsetId when unset
@@ -54,8 +66,9 @@ struct ProcessFacts {
     const char* exe;  // the calling program's file; null when it could not be read
     const char* file; // the file shown: event.file, or what a descriptor refers to
     const char* path; // the file a PATH search found, absolute; null when there is none
-    int error;        // the error of a refused call; 0 for an execution
-    uint32_t lost;    // records of this process not delivered before this one
+    FileIdentity identity;
+    int error;     // the error of a refused call; 0 for an execution
+    uint32_t lost; // records of this process not delivered before this one
 };
 
 // For a syslog datagram; without it the record is a line of a log file.
@@ -74,9 +87,9 @@ struct RecordStyle {
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style);
 
-// The record path. Each is async-signal-safe: only system calls and the vDSO clock, no lock,
-// no allocation, no symbol lookup, and under 1 KiB of the caller's stack; errno, the signal
-// mask and the pending signals are left as they were. A record that cannot be delivered is
+// The record path. Each is async-signal-safe: only system calls, no lock, no allocation, no
+// symbol lookup, and under 1 KiB of the caller's stack; errno, the signal mask and the
+// pending signals are left as they were. A record that cannot be delivered is
 // counted, and the next one that this process delivers says how many were lost.
 //
 // Before an exec-family call: writes the record now when the call is expected to start the
@@ -86,11 +99,12 @@ bool recordBeforeExec(const ExecEvent& event);
 
 // After an exec-family call that returned with `error`: the record of a refused execution, or
 // none when there was nothing to run (a missing file, ENOENT or ENOTDIR; a descriptor that is
-// none, EBADF; memory that cannot be read, EFAULT).
+// none, EBADF; memory that cannot be read, EFAULT; a PATH search that found nothing, whatever
+// error it left, 0 included).
 void recordRefusedExec(const ExecEvent& event, int error);
 
 // After posix_spawn or posix_spawnp returned `error`, with `child` the new process when it
-// is 0. No record when there was nothing to run, as above.
+// is 0. No record for a failed call when there was nothing to run, as above.
 void recordSpawn(const ExecEvent& event, int error, int64_t child);
 
 // Whether a call that failed with `error` had nothing to run, and so leaves no record.

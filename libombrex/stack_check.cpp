@@ -7,7 +7,7 @@
 // thread stacks of programs it knows nothing about.
 //
 // Usage: stack_check BOUND ENTRY,... FUNCTION=BYTES,... DYNAMIC,... FILE.ci...
-//   FUNCTION=BYTES  the stack an outside function may use (the C library's, the vDSO's)
+//   FUNCTION=BYTES  the stack an outside function may use (the C library's)
 //   DYNAMIC         the functions allowed a frame sized by their input (counted here with
 //                   their fixed part)
 #include <cstdio>

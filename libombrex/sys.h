@@ -113,6 +113,16 @@ inline long write(int fd, const void* buffer, size_t count) {
     return invoke(SYS_write, fd, buffer, count);
 }
 
+inline long pwrite(int fd, const void* buffer, size_t count, long offset) {
+    return invoke(SYS_pwrite64, fd, buffer, count, offset);
+}
+
+inline constexpr int fromCurrent = 1; // SEEK_CUR, from <unistd.h>, which interpose.cpp must not see
+
+inline long seek(int fd, long offset, int whence) {
+    return invoke(SYS_lseek, fd, offset, whence);
+}
+
 inline void close(int fd) {
     invoke(SYS_close, fd);
 }
@@ -233,13 +243,11 @@ inline long getLimit(int resource, Limit* limit) {
     return invoke(SYS_prlimit64, 0, resource, static_cast<void*>(nullptr), limit);
 }
 
-inline long flock(int fd, int operation) {
-    return invoke(SYS_flock, fd, operation);
-}
-
-inline void sleepNanoseconds(long nanoseconds) {
-    const struct timespec pause = {0, nanoseconds};
-    invoke(SYS_clock_nanosleep, CLOCK_MONOTONIC, 0, &pause, static_cast<void*>(nullptr));
+// The clock by the system call itself, never through the vDSO: a program may have unmapped or
+// moved its vDSO (checkpoint/restore tools and some sandboxes do), and a call into where it
+// was would fault in the program's own process.
+inline long clockTime(clockid_t which, struct timespec* now) {
+    return invoke(SYS_clock_gettime, which, now);
 }
 
 inline long execve(const char* path, char* const argv[], char* const envp[]) {

@@ -15,12 +15,43 @@
 extern "C" {
 #endif
 
-/* Where the options came from. Only the path at offset 8 is read by the tool. */
+/* Why the library did not use its configuration file; the library alone decides. */
+typedef enum ConfigFileUse {
+    ConfigFileUsed = 0,
+    ConfigFileMissing,
+    ConfigFileUnreadable,      /* open(2) failed otherwise; the error is in fileError */
+    ConfigFileNotRegular,      /* a directory, FIFO, device or socket */
+    ConfigFileNotRootOwned,    /* another user owns it */
+    ConfigFileWritableByOthers /* its group or others may write it */
+} ConfigFileUse;
+
+/* Where the options came from. The path at offset 8 names the file; fileUse (a ConfigFileUse)
+ * says why it was not used. A library that leaves fileUse at 0 says nothing either way. */
 typedef struct ConfigurationRecord {
     int32_t loadedFromFile; /* 1 when the file was read, 0 when only defaults apply */
-    int32_t reserved;
+    int32_t fileUse;
     const char* configFilePath;
+    int32_t fileError; /* errno of the failed open for ConfigFileUnreadable, else 0 */
+    int32_t reserved;
 } ConfigurationRecord;
+
+/* Whether the configured destination takes a record now, as a record would find it. */
+typedef enum DestinationUse {
+    DestinationReady = 0,
+    DestinationOff,           /* destination = none */
+    DestinationSocketRefused, /* socket(2) or connect(2) failed; the error is in error */
+    DestinationFileRefused,   /* open(2) failed; the error is in error */
+    DestinationFileLink,      /* a symbolic link, never followed */
+    DestinationFileNotRegular,
+    DestinationFileNotRootOwned,
+    DestinationFileLinked /* a file with more than one name */
+} DestinationUse;
+
+typedef struct DestinationRecord {
+    int32_t use; /* a DestinationUse */
+    int32_t error;
+    const char* path; /* the socket or the file */
+} DestinationRecord;
 
 /* One entry of the option table; the table ends with a record whose name is "". */
 typedef struct OptionRecord {
@@ -44,6 +75,10 @@ const OptionRecord* ombrex_configfile_optionRegistry_getAll(void);
 /* A new text holding the option's current value, never null; the caller frees it. */
 char* ombrex_configfile_optionRegistry_getOptionValueAsString(const char* name);
 
+/* Never null; the record is owned by the library. Opens and closes the destination once, as
+ * a record does, and sends or writes nothing. */
+const DestinationRecord* ombrex_destination_check(void);
+
 /* Writes the library's version as NUL-terminated text within capacity bytes.
  * Negative means failure, zero or more success. */
 int32_t ombrex_datasource_ombrex_version(char* buffer, size_t capacity, const char* argument);
@@ -52,6 +87,7 @@ typedef void (*OmbrexEntryPointFn)(void);
 typedef const ConfigurationRecord* (*OmbrexConfigurationGetFn)(void);
 typedef const OptionRecord* (*OmbrexOptionGetAllFn)(void);
 typedef char* (*OmbrexOptionValueFn)(const char* name);
+typedef const DestinationRecord* (*OmbrexDestinationCheckFn)(void);
 typedef int32_t (*OmbrexVersionFn)(char* buffer, size_t capacity, const char* argument);
 
 #ifdef __cplusplus

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "cli/actions/actions.h"
+#include "cli/actions/delivery.h"
 #include "cli/messages.h"
 #include "library/loader.h"
 #include "library/ombrex.h"
@@ -26,8 +27,9 @@ int ombrex_cli_action_conf() {
         lookUp<OmbrexOptionValueFn>("ombrex_configfile_optionRegistry_getOptionValueAsString");
 
     initEntryPoint();
-    std::printf("; Options from config file (or defaults): %s\n",
-                getConfiguration()->configFilePath);
+    const ConfigurationRecord* configuration = getConfiguration();
+    ombrex_cli_warnIfConfigIgnored(*configuration);
+    std::printf("; Options from config file (or defaults): %s\n", configuration->configFilePath);
     ombrex_cli_printLine("[ombrex]");
     for (const OptionRecord* option = getAllOptions(); option->name[0] != '\0'; ++option) {
         char* value = getValue(option->name);

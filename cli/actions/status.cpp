@@ -7,6 +7,7 @@
 #include <link.h>
 
 #include "cli/actions/actions.h"
+#include "cli/actions/delivery.h"
 #include "cli/actions/shared.h"
 #include "cli/messages.h"
 #include "preload/decisions.h"
@@ -141,5 +142,7 @@ int ombrex_cli_action_status() {
     reportEnvironment();
     reportLoadOrder();
     reportExecveInterposition();
+    // Last: loading the library earlier would change what checks 3 and 4 find.
+    ombrex_cli_warnIfUndeliverable(libraryPath);
     return 0;
 }

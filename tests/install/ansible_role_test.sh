@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Ansible role of contrib/ansible with connection local, as root inside a private
 # mount namespace with throw-away overlays: enable twice (the second run changes nothing),
-# then disable twice (likewise). "changed" must follow the tool's success lines.
+# then disable twice (likewise). "changed" must follow the tool's success lines. Values that
+# the library would ignore are refused before the host is touched.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
@@ -114,17 +115,36 @@ grep -q 'arg1="ombrex-role-kept"' "$records" || fail "the program that no rule n
 if grep -q 'ombrex-role-left-out' "$records"; then
     fail "the program that skip_program names was recorded"
 fi
-# A value the library would ignore is a mistake the role reports, and the file stays.
+# A value the library would ignore is a mistake the role reports, each value on its own, before
+# anything on the host changes; so is a rule among ombrex_options. (The library's own reading
+# of the same values is checked at the end.)
 before=$(cat /etc/ombrex.ini)
-for bad in '"ombrex_skip_uid": ["root"]' '"ombrex_skip_program": ["bin/true"]' \
-    '"ombrex_skip_exe": ["/usr/bin/two words"]' '"ombrex_skip_auid": ["-1"]'; do
-    if run bad-rule true "$options" "$bad"; then
-        fail "a bad rule was accepted: $bad"
-    fi
-    expect_contains "$(summary bad-rule)" "failed=1" "run with a bad rule: $bad"
+bad_program=(bin/true /usr//bin/x /usr/bin/ /a/./b '/a/[x' '/a/[z-a]' '/a/[a-Z]' '/a/[[:alpha:]]'
+    '/a/x\' '/a/[a-/]' '/[!]' '/usr/bin/two words')
+bad_exe=(/usr/bin/../bin/env)
+bad_uid=(root -1 4294967295 10-5 12345678901 1- unset)
+bad_auid=(0x10 unset-5)
+as_json() { jq -cn '$ARGS.positional' --args "$@"; }
+bad_rules='"ombrex_skip_program": '$(as_json "${bad_program[@]}")', "ombrex_skip_exe": '$(as_json "${bad_exe[@]}")',
+    "ombrex_skip_uid": '$(as_json "${bad_uid[@]}")', "ombrex_skip_auid": '$(as_json "${bad_auid[@]}")
+if run bad-rules true "$options" "$bad_rules"; then
+    fail "bad rules were accepted"
+fi
+for option in program exe uid auid; do
+    list=bad_$option[@]
+    for value in "${!list}"; do
+        grep -qF "failed: [localhost] (item=skip_$option $value)" "$scratch/bad-rules.log" ||
+            fail "the role accepted skip_$option $value: $(cat "$scratch/bad-rules.log")"
+    done
 done
+expect_equal "$(task bad-rules 'Install the package')" "" "install after refused rules"
 if run rule-as-option true '{"destination": "file", "file": "'$records'", "skip_uid": "998"}'; then
     fail "a rule among ombrex_options was accepted"
+fi
+grep -qF 'ombrex_options: skip_uid is given as the list ombrex_skip_uid' "$scratch/rule-as-option.log" ||
+    fail "a rule among ombrex_options: $(cat "$scratch/rule-as-option.log")"
+if run rule-as-text true "$options" '"ombrex_skip_uid": "998"'; then
+    fail "a rule given as text, not as a list, was accepted"
 fi
 expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after refused rules"
 run no-rules true "$options" || fail "run without rules failed: $(summary no-rules)"
@@ -147,6 +167,67 @@ if run injected false '{"file": "/var/log/x\n[other]"}'; then
 fi
 expect_contains "$(summary injected)" "failed=1" "run with a bad option"
 expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after a refused run"
+
+# Values that the library would replace with its defaults, one per option, and an unknown key:
+# each refused by the first task, before anything on the host changes. The library itself
+# ignores each of them (conf lists the defaults), and takes the edge values that the role
+# accepts, so the role's patterns and the library agree at their borders.
+long=$(printf 'x%.0s' $(seq 106))
+bad='{"destination": "sylog", "format": "xml", "file": "var/log/x", "syslog_socket": "/'$long'x",
+      "syslog_facility": "local8", "syslog_tag": "a'$long'", "syslog_wait_ms": "60001",
+      "sandboxed": "sometimes", "destinaton": "file"}'
+if run refused true "$bad"; then
+    fail "invalid option values were accepted"
+fi
+for key in destination format file syslog_socket syslog_facility syslog_tag syslog_wait_ms \
+    sandboxed destinaton; do
+    grep -q "^failed: \[localhost\] (item=$key)" "$scratch/refused.log" ||
+        fail "the role accepted the bad value of $key: $(cat "$scratch/refused.log")"
+done
+expect_equal "$(task refused 'Install the package')" "" "install after a refused run"
+expect_equal "$(cat /etc/ombrex.ini)" "$before" "/etc/ombrex.ini after refused values"
+rm /etc/ombrex.ini
+defaults=$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)
+jq -r 'to_entries[] | "\(.key) = \(.value)"' <<<"$bad" | { echo "[ombrex]"; cat; } >/etc/ombrex.ini
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)" "$defaults" \
+    "the library's values for the refused ones"
+
+edges='{"destination": "NONE", "format": "Json", "file": "/var/log/a;b", "syslog_socket": "/'$long'",
+        "syslog_facility": "LOCAL7", "syslog_tag": "'${long:0:29}'._-", "syslog_wait_ms": "60000",
+        "sandboxed": "Record"}'
+run edges false "$edges" || fail "edge values were refused: $(cat "$scratch/edges.log")"
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | tail -n +2)" "[ombrex]
+destination = none
+format = json
+file = /var/log/a;b
+syslog_socket = /$long
+syslog_facility = local7
+syslog_tag = ${long:0:29}._-
+syslog_wait_ms = 60000
+sandboxed = record" "the library's values for the edge values"
+
+# The rules' values that the role refused are the ones the library drops (conf lists none of
+# them, the blank-separated value aside, which the library would read as two), and the edge
+# values that it takes, the library keeps.
+{
+    echo "[ombrex]"
+    echo "skip_program = ${bad_program[*]:0:${#bad_program[@]}-1}"
+    echo "skip_exe = ${bad_exe[*]}"
+    echo "skip_uid = ${bad_uid[*]}"
+    echo "skip_auid = ${bad_auid[*]}"
+} >/etc/ombrex.ini
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | grep '^skip_')" "skip_program = 
+skip_exe = 
+skip_uid = 
+skip_auid = " "the library's lists of the refused rules"
+edge_program=('/usr/lib/gcc/*/*/cc1*' '/opt/[]-a]/[!]]/x\/y' '/opt/[--[:]?' '/opt/.x/..y/[Z-a]')
+edge_rules='"ombrex_skip_program": '$(as_json "${edge_program[@]}")', "ombrex_skip_exe": ["/usr/bin/x"],
+    "ombrex_skip_uid": [0, "4294967294", "5-5"], "ombrex_skip_auid": ["UNSET", "0-4294967294"]'
+run edge-rules false "$options" "$edge_rules" || fail "edge rules were refused: $(cat "$scratch/edge-rules.log")"
+expect_equal "$(/usr/sbin/ombrexctl conf 2>/dev/null | grep '^skip_')" "skip_program = ${edge_program[*]}
+skip_exe = /usr/bin/x
+skip_uid = 0 4294967294 5-5
+skip_auid = unset 0-4294967294" "the library's lists of the edge rules"
 echo "ansible role: ok"
 INSIDE
 

@@ -40,6 +40,8 @@ entry -rw-r--r-- usr/share/bash-completion/completions/ombrexctl
 entry -rw-r--r-- usr/share/doc/ombrex/copyright
 entry -rw-r--r-- usr/share/doc/ombrex/changelog.gz
 entry -rw-r--r-- usr/share/doc/ombrex/examples/60-ombrex-forward.conf
+entry -rw-r--r-- usr/share/doc/ombrex/examples/60-ombrex-central.conf
+entry -rw-r--r-- usr/share/doc/ombrex/examples/ombrex-dedupe.jq
 libraries=$(awk '$2 ~ /\/libombrex\.so$/ {print substr($2, 2)}' <<<"$listing")
 [ "$(wc -l <<<"$libraries")" -eq 1 ] && [ -n "$libraries" ] || fail "expected one libombrex.so: $libraries"
 library=$libraries

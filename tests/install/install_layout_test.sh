@@ -21,6 +21,8 @@ for file in \
     share/doc/ombrex/changelog.gz \
     share/doc/ombrex/examples/ombrex.ini \
     share/doc/ombrex/examples/60-ombrex-forward.conf \
+    share/doc/ombrex/examples/60-ombrex-central.conf \
+    share/doc/ombrex/examples/ombrex-dedupe.jq \
     share/doc/ombrex/examples/ansible/roles/ombrex/tasks/main.yml; do
     [ -f "$prefix/$file" ] || fail "not installed: $OMBREX_INSTALL_PREFIX/$file"
 done

@@ -1,91 +1,86 @@
 #!/usr/bin/env bash
-# The rsyslog snippet of contrib/ is valid as shipped, and forwards the library's records,
-# and only those, to a central server. Two rsyslogd of this test stand in for a host's
-# daemon and the central server, on a private socket and on loopback; the snippet's TLS
-# settings are taken out for that, as the test has no certificates.
+# The rsyslog halves of contrib/ are valid, forward the library's records and only those, and
+# tell a record that the kernel proves from one that a user made up: a "host" rsyslogd with
+# 60-ombrex-forward.conf receives the records, a "central" rsyslogd with
+# 60-ombrex-central.conf writes them to the host's JSON file (see rsyslog.sh). Another user
+# sends, with logger, a record that claims to be root's: it arrives marked verified "no",
+# with that user's kernel credentials, while the library's own records arrive verified "yes".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/common.sh"
-
-need_command rsyslogd rsyslog
 need_command logger bsdutils
-snippet=$OMBREX_SOURCE_DIR/contrib/rsyslog/60-ombrex-forward.conf
+need_command setpriv util-linux
+source "$here/rsyslog.sh"
 
-printf 'include(file="%s")\n' "$snippet" >"$scratch/check.conf"
-rsyslogd -N1 -f "$scratch/check.conf" >"$scratch/check.log" 2>&1 ||
-    fail "rsyslogd rejects the snippet: $(cat "$scratch/check.log")"
-
-pids=()
-stop_daemons() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$scratch"
-}
-trap stop_daemons EXIT
-
-# Waits (bounded) until a file exists and holds a line matching the pattern.
-wait_for() { # file, pattern
-    for _ in $(seq 100); do
-        if [ -s "$1" ] && grep -q -- "$2" "$1"; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
-mkdir -p "$scratch/server" "$scratch/host"
-cat >"$scratch/server.conf" <<CONF
-global(workDirectory="$scratch/server")
-module(load="imtcp")
-input(type="imtcp" address="127.0.0.1" port="0" listenPortFileName="$scratch/port")
-template(name="seen" type="string" string="%programname% %syslogfacility-text% %msg%\n")
-action(type="omfile" file="$scratch/central.log" template="seen")
-CONF
-rsyslogd -n -i "$scratch/server.pid" -f "$scratch/server.conf" 2>"$scratch/server.err" &
-pids+=($!)
-wait_for "$scratch/port" '^[0-9]' || fail "the server did not start: $(cat "$scratch/server.err")"
-port=$(cat "$scratch/port")
-
-sed -e 's/target="logs\.example\.org"/target="127.0.0.1"/' -e "s/port=\"6514\"/port=\"$port\"/" \
-    -e '/StreamDriver/d' -e '/DefaultNetstreamDriverCAFile/d' "$snippet" >"$scratch/forward.conf"
-grep -q 'target="127.0.0.1"' "$scratch/forward.conf" || fail "the snippet's target was not found"
-cat >"$scratch/host.conf" <<CONF
-global(workDirectory="$scratch/host")
-module(load="imuxsock" SysSock.Use="off")
-input(type="imuxsock" Socket="$scratch/log.sock")
-include(file="$scratch/forward.conf")
-CONF
-rsyslogd -n -i "$scratch/host.pid" -f "$scratch/host.conf" 2>"$scratch/host.err" &
-pids+=($!)
-for _ in $(seq 100); do
-    [ -S "$scratch/log.sock" ] && break
-    sleep 0.1
+for half in host/forward.conf central/central.conf; do
+    printf 'global(workDirectory="%s")\ninclude(file="%s")\n' "$scratch/${half%%/*}/work" \
+        "$scratch/$half" >"$scratch/check.conf"
+    rsyslogd -N1 -f "$scratch/check.conf" >"$scratch/check.log" 2>&1 ||
+        fail "rsyslogd rejects $half: $(cat "$scratch/check.log")"
+    if grep -qi 'error' "$scratch/check.log"; then
+        fail "rsyslogd complains about $half: $(cat "$scratch/check.log")"
+    fi
 done
-[ -S "$scratch/log.sock" ] || fail "the host's daemon did not start: $(cat "$scratch/host.err")"
 
-logger -u "$scratch/log.sock" -t other "not an execution record"
-# The tests' copy of the library reads this file only when root owns it.
-[ "$(id -u)" -eq 0 ] || skip_or_fail "needs root to write the library's configuration file"
-need_command jq jq
-# One record in each format.
+start_central
+start_host
+python=/usr/bin/python3
+[ -x "$python" ] || skip_or_fail "python3 is not installed (Debian package python3)"
+
+logger -u "$host_socket" -t other "not an execution record"
 for format in kv json; do
-    printf '[ombrex]\ndestination = syslog\nsyslog_socket = %s\nformat = %s\n' \
-        "$scratch/log.sock" "$format" >"$OMBREX_TEST_CONFIG"
-    chmod 0644 "$OMBREX_TEST_CONFIG"
+    configure_library "$format"
     LD_PRELOAD=$OMBREX_TEST_LIBRARY_FILE bash -c "/bin/true forwarded-$format; :"
+    # posix_spawn: the caller sends the record, and its pid is the record's ppid.
+    LD_PRELOAD=$OMBREX_TEST_LIBRARY_FILE "$python" -c \
+        "import os; os.waitpid(os.posix_spawn('/bin/true', ['true', 'spawned-$format'], {}), 0)"
 done
 rm -f "$OMBREX_TEST_CONFIG"
-wait_for "$scratch/central.log" 'forwarded-json' ||
-    fail "the records did not reach the server: $(cat "$scratch/central.log" "$scratch/host.err" 2>/dev/null)"
-grep -q '^ombrex authpriv *call=execve .* file="/bin/true" argc=2 arg0="/bin/true" arg1="forwarded-kv"' \
-    "$scratch/central.log" || fail "unexpected key=value record at the server: $(cat "$scratch/central.log")"
-json=$(sed -n 's/^ombrex authpriv *\({.*"forwarded-json".*}\)$/\1/p' "$scratch/central.log")
-[ "$(jq -c '[.call, .file, .argc, .arg0, .arg1]' <<<"$json" 2>&1)" = \
-    '["execve","/bin/true",2,"/bin/true","forwarded-json"]' ] ||
-    fail "unexpected JSON record at the server: $(cat "$scratch/central.log")"
-if grep -q 'not an execution record' "$scratch/central.log"; then
-    fail "the snippet forwarded a message that is not a record"
+# Records that another user makes up: root's, in each format, and their own with a second uid.
+setpriv --reuid 65534 --regid 65534 --clear-groups logger -u "$host_socket" -t ombrex \
+    -p authpriv.info 'call=execve time=2026-12-10T00:00:00.000000Z pid=1 ppid=0 auid=unset ses=unset uid=0 euid=0 gid=0 egid=0 tty=none cwd="/" exe="/usr/bin/bash" file="/usr/bin/rm" argc=2 arg0="rm" arg1="forged-kv"'
+setpriv --reuid 65534 --regid 65534 --clear-groups logger -u "$host_socket" -t ombrex \
+    -p authpriv.info '{"call":"execve","time":"2026-12-10T00:00:00.000000Z","pid":1,"ppid":0,"auid":null,"ses":null,"uid":0,"euid":0,"gid":0,"egid":0,"tty":"none","cwd":"/","exe":"/usr/bin/bash","file":"/usr/bin/rm","argc":2,"arg0":"rm","arg1":"forged-json"}'
+setpriv --reuid 65534 --regid 65534 --clear-groups bash -c 'exec logger -u "$1" -t ombrex \
+    "{\"call\":\"execve\",\"time\":\"t\",\"pid\":$$,\"ppid\":0,\"auid\":null,\"ses\":null,\"uid\":65534,\"euid\":0,\"gid\":0,\"egid\":0,\"tty\":\"none\",\"cwd\":\"/\",\"exe\":\"/x\",\"file\":\"/x\",\"argc\":1,\"arg0\":\"forged-twice\",\"uid\":0}"' \
+    _ "$host_socket"
+
+has_all() { [ -s "$central_file" ] && [ "$(wc -l <"$central_file")" -ge 7 ]; }
+wait_until 300 has_all ||
+    fail "the records did not reach the server: $(cat "$central_file" "$scratch"/*/out 2>/dev/null)"
+sleep 0.5
+
+jq -e . "$central_file" >/dev/null || fail "a line at the server is not JSON: $(cat "$central_file")"
+check() { # WHAT SELECTION EXPECTED
+    expect_equal "$(jq -c "select($2) | [.verified, .sender_uid]" "$central_file")" "$3" "$1"
+}
+check "the library's key=value record" '.record? // "" | test("arg1=\"forwarded-kv\"")' '["yes",0]'
+check "the library's JSON record" '.arg1? == "forwarded-json"' '["yes",0]'
+check "posix_spawn, key=value" '.record? // "" | test("call=posix_spawn .*arg1=\"spawned-kv\"")' \
+    '["yes",0]'
+check "posix_spawn, JSON" '.call? == "posix_spawn" and .arg1 == "spawned-json"' '["yes",0]'
+check "a key=value record forged by another user" '.record? // "" | test("forged-kv")' \
+    '["no",65534]'
+check "a JSON record forged by another user" '.arg1? == "forged-json"' \
+    '["no",65534]'
+check "a JSON record with a second uid" '.message? // "" | test("forged-twice")' '["no",65534]'
+# The sender is the process that wrote the record: pid for exec, ppid for posix_spawn.
+expect_equal "$(jq -c 'select(.arg1? == "forwarded-json") | .sender_pid == .pid' "$central_file")" \
+    true "the JSON record's sender is its pid"
+expect_equal "$(jq -c 'select(.call? == "posix_spawn") | .sender_pid == .ppid' "$central_file")" \
+    true "the posix_spawn record's sender is its ppid"
+kv=$(jq -r 'select(.record? // "" | test("forwarded-kv")) | "\(.sender_pid) \(.record)"' \
+    "$central_file")
+[[ $kv =~ ^([0-9]+)\ call=execve\ .*\ pid=([0-9]+)\ ppid= ]] && [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ] ||
+    fail "the key=value record's sender is not its pid: $kv"
+if grep -q 'not an execution record' "$central_file"; then
+    fail "a message that is not a record was forwarded"
 fi
+# Each side proves itself with a certificate: neither daemon complains of a missing one, or
+# of anything else.
+for side in host central; do
+    if grep -Eiq 'not set|error' "$scratch/$side/out"; then
+        fail "the $side daemon complains: $(cat "$scratch/$side/out")"
+    fi
+done
 echo "rsyslog forwarding: ok"

@@ -32,7 +32,7 @@ TEST(LogTrust, OnlyARegularFileOfRootWithOneName) {
         status.st_mode = c.mode;
         status.st_uid = c.owner;
         status.st_nlink = c.links;
-        EXPECT_EQ(ombrex::isTrustedLog(status), c.trusted) << c.what;
+        EXPECT_EQ(ombrex::judgeLog(status) == DestinationReady, c.trusted) << c.what;
     }
 }
 

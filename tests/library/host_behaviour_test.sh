@@ -5,7 +5,7 @@
 #
 # Prints the table; a row whose two runs differ fails the test.
 . "$(dirname "$0")/lib.sh"
-: "${HOST_PROBE:?}"
+: "${HOST_PROBE:?}" "${EXEC_PROBE:?}"
 
 probe=$HOST_PROBE
 log=$scratch/records.log
@@ -31,14 +31,15 @@ side_by_side() {
     printf '%-46s %-9s %s\n' "$name" "$verdict" "$(tr '\n' ';' <<<"$with")" >>"$table"
 }
 
-# Every line of the log is one whole record that ends with its line feed.
+# Every line of the log is one whole record that ends with its line feed, or a blank line where
+# the kernel cut a record short.
 expect_whole_lines() { # WHAT
     if [ -s "$log" ] && [ "$(tail -c 1 "$log" | od -An -c | tr -d ' ')" != '\n' ]; then
         fail "$1: the log ends inside a line"
     fi
     expect_well_formed "$log"
     local bad
-    bad=$(grep -cv '^call=[a-z_]* time=.* argc=[0-9]*\( arg[0-9]*=".*"\)*$' "$log")
+    bad=$(grep -cv '^call=[a-z_]* time=.* argc=[0-9]*\( arg[0-9]*=".*"\)*$\|^ *$' "$log")
     expect_eq "$bad" 0 "$1: lines of the log that are not whole records"
 }
 
@@ -85,7 +86,7 @@ use_config "$scratch/file.ini"
 side_by_side "filter kills on legacy fstat: /bin/true" "$probe" seccomp-run fstat
 for call in openat newfstatat faccessat2 read pread64 write close mmap munmap getpid getppid getresuid \
     getresgid getcwd readlinkat clock_gettime prlimit64 flock clock_nanosleep rt_sigprocmask \
-    rt_sigpending rt_sigtimedwait; do
+    rt_sigpending rt_sigtimedwait lseek pwrite64; do
     side_by_side "filter kills on $call: missing file" "$probe" seccomp-fail "$call"
 done
 # The built-in value decides before the file could be read; a line in the file cannot make a
@@ -110,6 +111,73 @@ side_by_side "signals after a dropped record" "$probe" fsize-signals 0 "$log"
 side_by_side "signals after a dropped record, pending" "$probe" fsize-signals 1 "$log"
 side_by_side "16 processes near the limit at once" "$probe" fsize-race 16 "$log"
 expect_whole_lines "file size limits"
+
+# Another user who may read the log holds an exclusive lock on it: every record is written
+# all the same, with and without a file size limit (a record that waited for the lock would
+# be dropped after its bounded wait).
+chmod o+x "$scratch"
+mkdir -m 0755 "$scratch/shared"
+shared_log=$scratch/shared/records.log
+install -m 0644 /dev/null "$shared_log"
+write_config "$scratch/shared.ini" "destination = file" "file = $shared_log"
+use_config "$scratch/shared.ini"
+for limited in 0 1; do
+    : >"$shared_log"
+    side_by_side "log locked by another user$([ "$limited" = 1 ] && echo ", RLIMIT_FSIZE")" \
+        "$probe" locked-log 20 "$limited" "$shared_log"
+    expect_eq "$(wc -l <"$shared_log")" 20 "records while another user holds the lock"
+done
+
+# PATH entries of 4,096 bytes or more: the C library passes over each, tries the working
+# directory in its place, and goes on; one that ends PATH ends the search, before anything
+# is tried when it is all of PATH. path= names the file that ran, and a call that ran
+# nothing leaves no record.
+long=/$(head -c 4100 /dev/zero | tr '\0' x)
+mkdir -m 0755 "$scratch/bin" "$scratch/work"
+printf '#!/bin/sh\necho "ran $0 $*"\n' >"$scratch/bin/mark"
+printf '#!/bin/sh\necho "ran $0 $*"\n' >"$scratch/work/mark2"
+chmod 0755 "$scratch/bin/mark" "$scratch/work/mark2"
+use_config "$scratch/file.ini"
+# path_row NAME EXPECTED-PATH COMMAND...: one row, then the records it left: one with
+# file=the name run and path=EXPECTED-PATH, or none for -.
+path_row() {
+    local name=$1 expected=$2
+    shift 2
+    : >"$log"
+    side_by_side "$name" "$@"
+    local found
+    found=$(grep -c 'file="mark2\?" ' "$log")
+    if [ "$expected" = - ]; then
+        expect_eq "$found" 0 "$name: records of the search"
+    else
+        expect_eq "$found" 1 "$name: records of the search"
+        expect_eq "$(field path "$(grep 'file="mark2\?" ' "$log")")" "$expected" "$name: path"
+    fi
+}
+path_row "4,100-byte PATH entry first: env" "$scratch/bin/mark" \
+    env PATH="$long:$scratch/bin" mark a
+path_row "4,100-byte PATH entry first: xargs" "$scratch/bin/mark" bash -c \
+    'echo a | /usr/bin/env PATH="$1" /usr/bin/xargs mark' _ "$long:$scratch/bin"
+path_row "4,100-byte PATH entry first: find -exec" "$scratch/bin/mark" \
+    /usr/bin/env PATH="$long:$scratch/bin" /usr/bin/find "$scratch/bin" -name mark -exec mark {} ';'
+path_row "4,100-byte PATH entry: the working directory" "$scratch/work/mark2" \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$long:$scratch/bin"
+path_row "4,100-byte PATH entry last: not searched" - \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$scratch/bin:$long"
+path_row "only a 4,100-byte PATH entry: execvp" - \
+    bash -c 'cd "$1" && PATH="$2" exec "$3" try execvp mark2' _ "$scratch/work" "$long" "$EXEC_PROBE"
+path_row "only a 4,100-byte PATH entry: posix_spawnp" - \
+    bash -c 'cd "$1" && PATH="$2" exec "$3" try posix_spawnp mark2' _ "$scratch/work" "$long" \
+    "$EXEC_PROBE"
+path_row "an empty PATH entry: the working directory" "$scratch/work/mark2" \
+    bash -c 'cd "$1" && exec env PATH="$2" mark2 a' _ "$scratch/work" "$scratch/bin::/usr/bin"
+
+# A program that unmaps or moves its vDSO, and then executes: a program that ran, and one
+# that the kernel refused.
+for how in unmapped:unmap moved:move; do
+    side_by_side "vDSO ${how%:*}, then execve" "$probe" vdso "${how#*:}" /bin/true
+    side_by_side "vDSO ${how%:*}, then a refused execve" "$probe" vdso "${how#*:}" /
+done
 
 # A root process started with a user's environment and working directory: nothing reaches a
 # file that the user chose, and no text of theirs runs.

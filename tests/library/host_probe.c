@@ -22,6 +22,11 @@
  *                                        /bin/true
  *   host_probe vfork-maps [FILE]         a vfork child's failing execve of FILE (default: a
  *                                        missing file) changes no mapping
+ *   host_probe locked-log RUNS LIMITED LOG  another user (65534) holds an exclusive flock on
+ *                                        LOG while this process runs /bin/true RUNS times,
+ *                                        with RLIMIT_FSIZE 1 MiB above the log's size (1) or
+ *                                        without one (0)
+ *   host_probe vdso unmap|move FILE      a child unmaps or moves its [vdso], then execve FILE
  *   host_probe many-arguments            execl with 70,000 arguments of this program
  *   host_probe count ARGS...             prints its argument count
  *   host_probe fds                       prints its open descriptors
@@ -33,6 +38,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <inttypes.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -43,6 +50,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -276,6 +284,8 @@ static const struct Call calls[] = {
     {"clock_gettime", SYS_clock_gettime},
     {"prlimit64", SYS_prlimit64},
     {"flock", SYS_flock},
+    {"lseek", SYS_lseek},
+    {"pwrite64", SYS_pwrite64},
     {"clock_nanosleep", SYS_clock_nanosleep},
     {"rt_sigprocmask", SYS_rt_sigprocmask},
     {"rt_sigpending", SYS_rt_sigpending},
@@ -473,6 +483,123 @@ static int vforkMaps(const char* file) {
     return 0;
 }
 
+/* ---- a log file locked by another user ---- */
+
+enum { otherUser = 65534 };
+
+/* Holds an exclusive lock on log as another user, who needs no more than read access for it,
+ * until the parent closes `release`; reports on `ready` whether the lock was taken. */
+static void holdLock(const char* log, int ready, int release) {
+    char taken = 0;
+    int fd = -1;
+    if (setgroups(0, NULL) == 0 && setresgid(otherUser, otherUser, otherUser) == 0 &&
+        setresuid(otherUser, otherUser, otherUser) == 0 &&
+        (fd = open(log, O_RDONLY | O_CLOEXEC)) >= 0 && flock(fd, LOCK_EX) == 0) {
+        taken = 1;
+    }
+    if (write(ready, &taken, 1) != 1) {
+        _exit(1);
+    }
+    char c;
+    while (read(release, &c, 1) < 0 && errno == EINTR) {
+    }
+    _exit(0);
+}
+
+static int lockedLog(int runs, int limited, const char* log) {
+    int ready[2];
+    int release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) {
+        return 91;
+    }
+    fflush(NULL);
+    pid_t holder = fork();
+    if (holder == 0) {
+        close(ready[0]);
+        close(release[1]);
+        holdLock(log, ready[1], release[0]);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char taken = 0;
+    if (holder < 0 || read(ready[0], &taken, 1) != 1) {
+        return 92;
+    }
+    if (limited && setFileSizeLimit(fileSize(log) + (1 << 20)) != 0) {
+        return 93;
+    }
+    int failed = 0;
+    for (int i = 0; i < runs; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(release[1]);
+            char* argv[] = {"/bin/true", NULL};
+            execve(argv[0], argv, environ);
+            _exit(95);
+        }
+        failed += waitFor(pid) != 0;
+    }
+    close(release[1]);
+    waitFor(holder);
+    printf("lock held by another user: %s\n", taken ? "yes" : "no");
+    printf("/bin/true %d times, failed %d\n", runs, failed);
+    return 0;
+}
+
+/* ---- the vDSO unmapped or moved, as checkpoint/restore tools and some sandboxes do ---- */
+
+static int findMapping(const char* name, uintptr_t* start, uintptr_t* end) {
+    FILE* maps = fopen("/proc/self/maps", "re");
+    char line[512];
+    int found = -1;
+    while (maps != NULL && found != 0 && fgets(line, sizeof line, maps) != NULL) {
+        char* tail = strrchr(line, ' ');
+        if (tail != NULL && strcmp(tail + 1, name) == 0 &&
+            sscanf(line, "%" SCNxPTR "-%" SCNxPTR, start, end) == 2) {
+            found = 0;
+        }
+    }
+    if (maps != NULL) {
+        fclose(maps);
+    }
+    return found;
+}
+
+static int vdsoGone(const char* how, const char* file) {
+    fflush(NULL);
+    pid_t pid = fork();
+    if (pid == 0) {
+        uintptr_t start = 0;
+        uintptr_t end = 0;
+        if (findMapping("[vdso]\n", &start, &end) != 0) {
+            _exit(90);
+        }
+        void* vdso = (void*)start;
+        size_t size = end - start;
+        if (strcmp(how, "unmap") == 0) {
+            if (munmap(vdso, size) != 0) {
+                _exit(91);
+            }
+        } else {
+            void* to = mmap(NULL, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (to == MAP_FAILED ||
+                mremap(vdso, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) == MAP_FAILED) {
+                _exit(92);
+            }
+        }
+        char* argv[] = {"vdso", NULL};
+        errno = 0;
+        int result = execve(file, argv, environ);
+        printf("execve: %d %s\n", result, errorName(errno));
+        fflush(NULL);
+        _exit(0);
+    }
+    printStatus(strcmp(how, "unmap") == 0 ? "vDSO unmapped, then execve"
+                                          : "vDSO moved, then execve",
+                waitFor(pid));
+    return 0;
+}
+
 /* ---- execl with 70,000 arguments ---- */
 
 static int manyArguments(void) {
@@ -549,6 +676,12 @@ int main(int argc, char** argv) {
     }
     if ((argc == 2 || argc == 3) && strcmp(argv[1], "vfork-maps") == 0) {
         return vforkMaps(argc == 3 ? argv[2] : "/nonexistent-ombrex-dir/missing");
+    }
+    if (argc == 5 && strcmp(argv[1], "locked-log") == 0) {
+        return lockedLog(atoi(argv[2]), atoi(argv[3]), argv[4]);
+    }
+    if (argc == 4 && strcmp(argv[1], "vdso") == 0) {
+        return vdsoGone(argv[2], argv[3]);
     }
     if (argc == 2 && strcmp(argv[1], "many-arguments") == 0) {
         return manyArguments();

@@ -26,7 +26,8 @@ workload() {
 
 # The fields that change from one run to the next.
 normalize() {
-    sed -E 's/time=[0-9TZ:.-]+/time=T/; s/ (pid|ppid)=[0-9]+/ \1=N/g; s/ (ses)=[0-9]+/ \1=S/'
+    sed -E 's/time=[0-9TZ:.-]+/time=T/; s/ id=[0-9]+\.[0-9]{9}-[0-9]+-[0-9]+/ id=I/
+        s/ (pid|ppid)=[0-9]+/ \1=N/g; s/ (ses)=[0-9]+/ \1=S/'
 }
 
 for format in kv json; do
@@ -41,16 +42,17 @@ done
 expect_eq "$(jq -c 'type' "$scratch/json.log" | sort -u)" '"object"' "JSON records are objects"
 expect_eq "$(wc -l <"$scratch/json.log")" "$(wc -l <"$scratch/kv.log")" "records in each format"
 iconv -f UTF-8 -t UTF-8 "$scratch/json.log" >/dev/null 2>&1 || fail "JSON records: not valid UTF-8"
-expect_eq "$(jq -r '[.pid, .ppid, .uid, .euid, .gid, .egid, .argc] | map(type) | unique[]' \
+expect_eq "$(jq -r '[.pid, .ppid, .uid, .euid, .gid, .egid, .inode, .ouid, .ogid, .argc] |
+        map(type) | unique[]' \
     "$scratch/json.log" | sort -u | paste -sd ' ')" "number" "types of the numeric fields"
 
-# Back to key=value: numbers bare, null as unset, the library's own words (call, time, result,
-# tty) bare, the program's text in quotes as decoded. Equal to the key=value run.
+# Back to key=value: numbers bare, null as unset, the library's own words (call, time, id,
+# result, tty, dev, mode) bare, the program's text in quotes as decoded. Equal to the key=value run.
 jq -r 'to_entries | map(
         if (.value | type) == "number" then "\(.key)=\(.value)"
         elif .value == null then "\(.key)=unset"
         elif .value == true then "\(.key)=yes"
-        elif (.key | test("^(call|time|result|tty)$")) then "\(.key)=\(.value)"
+        elif (.key | test("^(call|time|id|result|tty|dev|mode)$")) then "\(.key)=\(.value)"
         else "\(.key)=\"\(.value)\"" end) | join(" ")' "$scratch/json.log" |
     normalize >"$scratch/json-as-kv.log"
 normalize <"$scratch/kv.log" >"$scratch/kv-normalized.log"

@@ -92,9 +92,11 @@ preloaded() {
 }
 
 # Splits records (one per line on stdin) into KEY<TAB>VALUE lines, honouring quoted values
-# and their backslash escapes; a line "--" separates records. Values keep their escapes.
+# and their backslash escapes; a line "--" separates records. Values keep their escapes. A
+# blank line, the library's repair of a record that the kernel cut short, is no record.
 record_fields() {
-    awk '{
+    awk '/^ *$/ { next }
+    {
         s = $0
         while (length(s) > 0) {
             sub(/^ +/, "", s)
@@ -137,7 +139,7 @@ expect_well_formed() { # LOG
     local bad
     bad=$(record_fields <"$1" | awk -F'\t' '
         $0 == "--" { next }
-        $1 !~ /^(call|time|result|lost|pid|ppid|auid|ses|uid|euid|gid|egid|tty|cwd|exe|fd|file|path|argc|arg[0-9]+|truncated)$/ {
+        $1 !~ /^(call|time|id|result|lost|pid|ppid|auid|ses|uid|euid|gid|egid|tty|dev|inode|mode|ouid|ogid|cwd|exe|fd|file|path|argc|arg[0-9]+|truncated)$/ {
             print; exit
         }')
     if [ -n "$bad" ]; then

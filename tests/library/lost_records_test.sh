@@ -54,8 +54,8 @@ done
 exec {STEPS[1]}>&-
 wait "$STEPS_PID" 2>/dev/null
 
-# lost= comes right after time (and result), ahead of anything that could be cut off.
-grep -q '^call=posix_spawn time=[^ ]* lost=3 pid=' "$log" ||
+# lost= comes right after time and id (and result), ahead of anything that could be cut off.
+grep -q '^call=posix_spawn time=[^ ]* id=[^ ]* lost=3 pid=' "$log" ||
     fail "lost= is not in its place: $(grep lost= "$log")"
 expect_well_formed "$log"
 

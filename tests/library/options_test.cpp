@@ -305,7 +305,7 @@ TEST(ConfigTrust, OnlyARootFileThatOnlyRootMayWrite) {
         status.st_mode = c.mode;
         status.st_uid = c.owner;
         status.st_nlink = 1;
-        EXPECT_EQ(ombrex::isTrustedConfig(status), c.trusted) << c.what;
+        EXPECT_EQ(ombrex::judgeConfig(status) == ConfigFileUsed, c.trusted) << c.what;
     }
 }
 

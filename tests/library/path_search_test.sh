@@ -35,7 +35,9 @@ make_tree() {
 }
 
 # what | PATH (- for unset) | name | candidates | path= expected | result (none: no record)
-# @D1@, @D2@: the two directories; @W@: the working directory; @ABS@: @D2@/tool
+# @D1@, @D2@: the two directories; @W@: the working directory; @ABS@: @D2@/tool; @LONG@: a
+# directory of 4,100 bytes, @4094@ one of 4,094 (with "/tool", longer than a path may be);
+# @NAME256@: a name of 256 bytes
 rows=(
     "in the second directory|@D1@:@D2@|tool|d2/tool:script|@D2@/tool|"
     "refused in the first, run from the second|@D1@:@D2@|tool|d1/tool:refused d2/tool:script|@D2@/tool|"
@@ -52,17 +54,33 @@ rows=(
     "dot slash|@D2@|./tool|work/tool:script|@W@/tool|"
     "an absolute name|@D1@|@ABS@|d2/tool:script|@D2@/tool|"
     "without PATH, /bin:/usr/bin|-|true||/bin/true|"
+    "a directory too long for PATH is passed over|@LONG@:@D2@|tool|d2/tool:script|@D2@/tool|"
+    "in its place the working directory|@LONG@:@D2@|tool|work/tool:script d2/tool:script|@W@/tool|"
+    "refused there, run from the next one|@LONG@:@D2@|tool|work/tool:refused d2/tool:script|@D2@/tool|"
+    "a directory too long for PATH at the end|@D1@:@LONG@|tool|work/tool:script|-|none"
+    "refused before a directory too long at the end|@D1@:@LONG@|tool|d1/tool:refused work/tool:script|@D1@/tool|EACCES"
+    "only a directory too long for PATH|@LONG@|tool|work/tool:script|-|none"
+    "two directories too long for PATH|@LONG@:@LONG@:@D2@|tool|d2/tool:script|@D2@/tool|"
+    "a candidate longer than a path may be|@4094@:@D2@|tool|d2/tool:script||ENAMETOOLONG"
+    "a name longer than NAME_MAX|@D2@|@NAME256@|d2/tool:script||ENAMETOOLONG"
 )
+long=/$(head -c 4099 /dev/zero | tr '\0' x)
+long4094=/$(head -c 4093 /dev/zero | tr '\0' x)
+name256=$(head -c 256 /dev/zero | tr '\0' n)
 entries=(execvp execvpe execlp posix_spawnp)
 
 for row in "${rows[@]}"; do
     IFS='|' read -r what path name candidates expected result <<<"$row"
+    path=${path//@LONG@/$long}
+    path=${path//@4094@/$long4094}
     path=${path//@D1@/$scratch/d1}
     path=${path//@D2@/$scratch/d2}
+    [ "$expected" = - ] && expected=
     expected=${expected//@D1@/$scratch/d1}
     expected=${expected//@D2@/$scratch/d2}
     expected=${expected//@W@/$work}
     name=${name//@ABS@/$scratch/d2/tool}
+    name=${name//@NAME256@/$name256}
     read -ra tree <<<"$candidates"
     for entry in "${entries[@]}"; do
         make_tree "${tree[@]}"

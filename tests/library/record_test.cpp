@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "libombrex/error_names.h"
@@ -21,6 +22,7 @@ ombrex::ProcessFacts facts(int64_t seconds = 1796858637, const char* file = "/bi
     f.seconds = seconds;
     f.nanoseconds = 123456789;
     f.sender = 4242;
+    f.sequence = 1;
     f.pid = 4242;
     f.ppid = 1;
     f.auid = 1000;
@@ -319,7 +321,8 @@ bool validUtf8(const std::string& text) {
 // The documented format, as a log parser sees it.
 TEST(Record, FileLine) {
     EXPECT_EQ(format(event("execve", "/bin/ls", lsArguments), facts()),
-              "call=execve time=2026-12-09T23:23:57.123456Z pid=4242 ppid=1 auid=1000 ses=7 "
+              "call=execve time=2026-12-09T23:23:57.123456Z id=1796858637.123456789-4242-1 "
+              "pid=4242 ppid=1 auid=1000 ses=7 "
               "uid=1000 euid=0 gid=100 egid=101 tty=pts/3 cwd=\"/home/user\" "
               "exe=\"/usr/bin/sudo\" file=\"/bin/ls\" argc=2 arg0=\"ls\" arg1=\"-l\"\n");
 }
@@ -327,7 +330,8 @@ TEST(Record, FileLine) {
 TEST(Record, JsonLine) {
     EXPECT_EQ(
         format(event("execve", "/bin/ls", lsArguments), facts(), nullptr, ombrex::Format::Json),
-        "{\"call\":\"execve\",\"time\":\"2026-12-09T23:23:57.123456Z\",\"pid\":4242,"
+        "{\"call\":\"execve\",\"time\":\"2026-12-09T23:23:57.123456Z\","
+        "\"id\":\"1796858637.123456789-4242-1\",\"pid\":4242,"
         "\"ppid\":1,\"auid\":1000,\"ses\":7,\"uid\":1000,\"euid\":0,\"gid\":100,"
         "\"egid\":101,\"tty\":\"pts/3\",\"cwd\":\"/home/user\",\"exe\":\"/usr/bin/sudo\","
         "\"file\":\"/bin/ls\",\"argc\":2,\"arg0\":\"ls\",\"arg1\":\"-l\"}\n");
@@ -340,7 +344,8 @@ TEST(Record, SyslogDatagram) {
     auto e = event("execvp", "ls", lsArguments);
     EXPECT_EQ(format(e, f, &header),
               "<158>Dec  9 23:23:57 ombrex[4242]: call=execvp time=2026-12-09T23:23:57.123456Z "
-              "pid=4242 ppid=1 auid=1000 ses=7 uid=1000 euid=0 gid=100 egid=101 tty=pts/3 "
+              "id=1796858637.123456789-4242-1 pid=4242 ppid=1 auid=1000 ses=7 uid=1000 euid=0 "
+              "gid=100 egid=101 tty=pts/3 "
               "cwd=\"/home/user\" exe=\"/usr/bin/sudo\" file=\"ls\" path=\"/usr/bin/ls\" "
               "argc=2 arg0=\"ls\" arg1=\"-l\"");
     // The JSON object is the message after the same header, without a line end.
@@ -359,11 +364,13 @@ TEST(Record, DescriptorAndMissingValues) {
     f.tty = "none";
     const auto e = event("fexecve", nullptr, nullptr, 7);
     EXPECT_EQ(format(e, f),
-              "call=fexecve time=1970-01-01T00:00:00.123456Z pid=4242 ppid=1 auid=unset "
+              "call=fexecve time=1970-01-01T00:00:00.123456Z id=0.123456789-4242-1 pid=4242 "
+              "ppid=1 auid=unset "
               "ses=unset uid=1000 euid=0 gid=100 egid=101 tty=none cwd=\"\" exe=\"\" fd=7 "
               "file=\"\" argc=0\n");
     EXPECT_EQ(format(e, f, nullptr, ombrex::Format::Json),
-              "{\"call\":\"fexecve\",\"time\":\"1970-01-01T00:00:00.123456Z\",\"pid\":4242,"
+              "{\"call\":\"fexecve\",\"time\":\"1970-01-01T00:00:00.123456Z\","
+              "\"id\":\"0.123456789-4242-1\",\"pid\":4242,"
               "\"ppid\":1,\"auid\":null,\"ses\":null,\"uid\":1000,\"euid\":0,\"gid\":100,"
               "\"egid\":101,\"tty\":\"none\",\"cwd\":\"\",\"exe\":\"\",\"fd\":7,\"file\":\"\","
               "\"argc\":0}\n");
@@ -374,7 +381,7 @@ TEST(Record, OptionalFieldsInTheirPlace) {
     struct Case {
         const char* what;
         void (*change)(ombrex::ProcessFacts&);
-        std::vector<std::string> expected; // the fields between time and argc
+        std::vector<std::string> expected; // the fields between id and argc
     };
     const std::vector<std::string> usual = {"pid=4242",
                                             "ppid=1",
@@ -414,7 +421,7 @@ TEST(Record, OptionalFieldsInTheirPlace) {
         const auto e = event("execve", "/bin/ls", lsArguments);
         std::vector<std::string> kv = kvFields(format(e, f));
         ASSERT_GE(kv.size(), 4u) << c.what;
-        EXPECT_EQ(std::vector<std::string>(kv.begin() + 2, kv.end() - 3), c.expected) << c.what;
+        EXPECT_EQ(std::vector<std::string>(kv.begin() + 3, kv.end() - 3), c.expected) << c.what;
 
         std::string line = format(e, f, nullptr, ombrex::Format::Json);
         ASSERT_EQ(line.back(), '\n');
@@ -448,8 +455,95 @@ TEST(Record, SpawnWithoutAProcess) {
     auto e = event("posix_spawn", "/bin/ls", lsArguments);
     e.spawn = true;
     const std::string line = format(e, f);
-    EXPECT_EQ(line.substr(0, 73),
-              "call=posix_spawn time=2026-12-09T23:23:57.123456Z result=EACCES ppid=4242");
+    const std::string start = "call=posix_spawn time=2026-12-09T23:23:57.123456Z "
+                              "id=1796858637.123456789-4242-1 result=EACCES ppid=4242 ";
+    EXPECT_EQ(line.substr(0, start.size()), start);
+}
+
+// The id: the clock reading of `time` to the nanosecond, the process that writes the record
+// (for posix_spawn the caller, not the new process) and the record's number; a string in JSON.
+TEST(Record, Id) {
+    struct Case {
+        int64_t seconds;
+        int64_t nanoseconds;
+        int64_t pid;
+        uint64_t sequence;
+        const char* id;
+    };
+    const Case cases[] = {
+        {1796858637, 123456789, 4242, 1, "1796858637.123456789-4242-1"},
+        {1796858637, 5, 4242, 2, "1796858637.000000005-4242-2"},
+        {1796858637, 999999999, 5000, 18446744073709551615u,
+         "1796858637.999999999-4242-18446744073709551615"},
+        {0, 0, 4242, 7, "0.000000000-4242-7"},
+    };
+    for (const auto& c : cases) {
+        ombrex::ProcessFacts f = facts(c.seconds);
+        f.nanoseconds = c.nanoseconds;
+        f.pid = c.pid;
+        f.sequence = c.sequence;
+        auto e = event(c.pid == f.sender ? "execve" : "posix_spawn", "/bin/ls", lsArguments);
+        e.spawn = c.pid != f.sender;
+        const std::vector<std::string> kv = kvFields(format(e, f));
+        ASSERT_GE(kv.size(), 3u);
+        EXPECT_EQ(kv[2], std::string("id=") + c.id);
+        std::string line = format(e, f, nullptr, ombrex::Format::Json);
+        line.pop_back();
+        const JsonValue object = parseObject(line);
+        ASSERT_GE(object.names.size(), 3u);
+        EXPECT_EQ(object.names[2], "id");
+        EXPECT_EQ(object.values[2].kind, JsonValue::string);
+        EXPECT_EQ(object.values[2].text, c.id);
+    }
+}
+
+// The executed file as the kernel's audit names it, between tty and cwd, before every value
+// of variable length: dev in hexadecimal major:minor, mode in octal with the file type bits;
+// in JSON dev and mode are strings, the numbers numbers. No fields when the file is unknown.
+TEST(Record, FileIdentity) {
+    auto device = [](uint64_t major, uint64_t minor) {
+        return ((major & 0xfff) << 8) | ((major & ~uint64_t{0xfff}) << 32) | (minor & 0xff) |
+               ((minor & ~uint64_t{0xff}) << 12);
+    };
+    struct Case {
+        ombrex::FileIdentity identity;
+        const char* kv;
+        const char* json;
+    };
+    const Case cases[] = {
+        {{true, device(253, 1), 1234, S_IFREG | 0755, 0, 0},
+         "dev=fd:01 inode=1234 mode=0100755 ouid=0 ogid=0",
+         R"("dev":"fd:01","inode":1234,"mode":"0100755","ouid":0,"ogid":0)"},
+        {{true, device(8, 17), 42, S_IFREG | S_ISUID | 0755, 65534, 65534},
+         "dev=08:11 inode=42 mode=0104755 ouid=65534 ogid=65534",
+         R"("dev":"08:11","inode":42,"mode":"0104755","ouid":65534,"ogid":65534)"},
+        {{true, device(0, 0), 7, S_IFREG | S_ISGID | 0711, 0, 100},
+         "dev=00:00 inode=7 mode=0102711 ouid=0 ogid=100",
+         R"("dev":"00:00","inode":7,"mode":"0102711","ouid":0,"ogid":100)"},
+        {{true, device(259, 1048575), 18446744073709551615u, S_IFLNK | 0777, 1000, 1000},
+         "dev=103:fffff inode=18446744073709551615 mode=0120777 ouid=1000 ogid=1000",
+         R"("dev":"103:fffff","inode":18446744073709551615,"mode":"0120777","ouid":1000,)"
+         R"("ogid":1000)"},
+        {{true, device(4095, 255), 1, 0, 4294967295u, 4294967295u},
+         "dev=fff:ff inode=1 mode=0 ouid=4294967295 ogid=4294967295",
+         R"("dev":"fff:ff","inode":1,"mode":"0","ouid":4294967295,"ogid":4294967295)"},
+        {{false, device(253, 1), 1234, S_IFREG | 0755, 0, 0}, "", ""},
+    };
+    for (const auto& c : cases) {
+        ombrex::ProcessFacts f = facts();
+        f.identity = c.identity;
+        const auto e = event("execve", "/bin/ls", lsArguments);
+        const std::string kv = format(e, f);
+        const std::string kvMiddle = std::string(c.kv) + (c.kv[0] != 0 ? " " : "");
+        EXPECT_NE(kv.find(" tty=pts/3 " + kvMiddle + "cwd=\"/home/user\" "), std::string::npos)
+            << kv;
+        const std::string json = format(e, f, nullptr, ombrex::Format::Json);
+        const std::string jsonMiddle = std::string(c.json) + (c.json[0] != 0 ? "," : "");
+        EXPECT_NE(json.find(R"("tty":"pts/3",)" + jsonMiddle + R"("cwd":"/home/user",)"),
+                  std::string::npos)
+            << json;
+        parseObject(json.substr(0, json.size() - 1));
+    }
 }
 
 TEST(Record, CalendarDates) {

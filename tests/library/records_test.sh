@@ -2,6 +2,7 @@
 # The library preloaded into a shell: one record per program the shell starts, naming the
 # process, its parent, the users, the working directory, the file and the arguments.
 . "$(dirname "$0")/lib.sh"
+: "${EXEC_PROBE:?}" "${EXEC_STORM:?}"
 
 log=$scratch/records.log
 : >"$log"
@@ -38,7 +39,18 @@ for i in 0 1 2; do
     expect_eq "$(count_fields call "$r")" 1 "record $i: one call field"
     pids+=("$(field pid "$r")")
 
+    # The id: the same clock reading as time, to the nanosecond, the writing process and its
+    # record number (the shell's vfork children count on in the shell's memory).
+    id=$(field id "$r")
     stamp=$(field time "$r")
+    if [[ ! $id =~ ^([0-9]+)\.([0-9]{6})[0-9]{3}-([0-9]+)-[1-9][0-9]*$ ]]; then
+        fail "record $i: id [$id] is not SECONDS.NANOSECONDS-PID-N"
+    else
+        expect_eq "$(date -u -d "@${BASH_REMATCH[1]}" +%Y-%m-%dT%H:%M:%S).${BASH_REMATCH[2]}Z" \
+            "$stamp" "record $i: the time of the id"
+        expect_eq "${BASH_REMATCH[3]}" "$(field pid "$r")" "record $i: the process of the id"
+    fi
+
     if [[ ! $stamp =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6}Z$ ]]; then
         fail "record $i: time [$stamp] is not an ISO 8601 UTC time"
     else
@@ -53,6 +65,23 @@ expect_eq "$(field arg2 "${records[0]:-}")" "two three" "echo arg2"
 expect_eq "$(field arg1 "${records[2]:-}")" "." "ls arg1"
 distinct=$(printf '%s\n' "${pids[@]}" | sort -u | wc -l)
 expect_eq "$distinct" 3 "distinct pids of the three programs"
+
+# One process's records are numbered 1, 2, 3 in its ids, under its own process id (for
+# posix_spawn the caller's, ppid); records of processes that run at the same moment differ.
+: >"$log"
+spawner=$(printf 'spawn 3\n' | preloaded "$scratch/file.ini" "$EXEC_PROBE" steps /bin/true)
+expect_eq "$spawner" ok "three posix_spawns"
+mapfile -t records <"$log"
+expect_eq "${#records[@]}" 3 "records of three posix_spawns"
+for i in 0 1 2; do
+    r=${records[$i]:-}
+    expect_eq "$(field id "$r" | cut -d- -f2-)" "$(field ppid "$r")-$((i + 1))" \
+        "posix_spawn $i: sender and number of the id"
+done
+: >"$log"
+started=$(env LD_PRELOAD="$OMBREX_LIBRARY" "$EXEC_STORM" 4 50 /bin/true)
+expect_eq "$started $(wc -l <"$log")" "200 200" "programs and records of four threads"
+expect_eq "$(grep -o ' id=[^ ]*' "$log" | sort | uniq -d | head -1)" "" "ids of concurrent records"
 
 # Logging off: the programs run, nothing is written.
 : >"$log"

@@ -72,7 +72,12 @@ use_config "$scratch/paused.ini"
 kill -STOP "$daemon"
 start_steps "$scratch/paused.trace"
 echo "spawn $burst" >&"${STEPS[1]}"
-sleep 0.5
+# The daemon goes on only once the burst has come to the full queue and waits for room, however
+# slowly a loaded machine spawns it.
+for _ in $(seq 1200); do
+    grep -q 'ppoll(' "$scratch/paused.trace" 2>/dev/null && break
+    sleep 0.1
+done
 kill -CONT "$daemon"
 read -r -t 120 answer <&"${STEPS[0]}" || answer="no answer"
 expect_eq "$answer" ok "burst of $burst while the daemon was paused"
