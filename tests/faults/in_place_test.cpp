@@ -15,14 +15,17 @@
 namespace ombrex::test::faults {
 namespace {
 
-// Two pages exactly, ending in an entry: one more byte needs room that a full file system
-// does not have, and a file cut at the first page ends in the middle of an entry.
-std::string twoPagesOfEntries() {
+// A little less than two pages: a new entry needs a third page, which a full file system does
+// not have even once the old pages are freed, and a file cut at a page's end is cut in the
+// middle of the entry.
+constexpr size_t oldSize = 8192 - 12;
+
+std::string entriesOfNearlyTwoPages() {
     std::string content;
     for (int i = 0; content.size() < 8000; ++i) {
         content += "/usr/lib/x86_64-linux-gnu/preloaded-" + std::to_string(i) + ".so\n";
     }
-    content += "# " + std::string(8192 - content.size() - 3, '-') + "\n";
+    content += "# " + std::string(oldSize - content.size() - 3, '-') + "\n";
     return content;
 }
 
@@ -38,8 +41,8 @@ std::string withEntryInTheMiddle(const std::string& content, const std::string& 
 // content needs no room.
 TEST(InPlace, FileMountedOverItsNameHoldsTheOldContentOrTheNew) {
     OMBREX_REQUIRE_PRIVATE_MOUNTS();
-    const std::string old = twoPagesOfEntries();
-    ASSERT_EQ(old.size(), 8192u);
+    const std::string old = entriesOfNearlyTwoPages();
+    ASSERT_EQ(old.size(), oldSize);
     const struct {
         const char* name;
         const char* action;
@@ -101,7 +104,7 @@ TEST(InPlace, FileMountedOverItsNameHoldsTheOldContentOrTheNew) {
 // does not let its owner create a file, rewritten in place.
 TEST(InPlace, WriteErrorPartWayLeavesTheOldContent) {
     OMBREX_REQUIRE_ROOT();
-    const std::string old = twoPagesOfEntries();
+    const std::string old = entriesOfNearlyTwoPages();
     const struct {
         const char* name;
         bool inPlace;
