@@ -141,5 +141,55 @@ TEST(InPlace, WriteErrorPartWayLeavesTheOldContent) {
     }
 }
 
+// A disk that fails part-way (the preloaded fixture): some bytes of the new content reach
+// the file, then a write fails with EIO. Rewritten in place, the file gets its old bytes
+// back before the error is reported, also where the new content differs from the middle on
+// (disable); replaced, the temporary file goes and the old file was never touched.
+TEST(InPlace, DiskFailingPartWayLeavesTheOldContent) {
+    OMBREX_REQUIRE_ROOT();
+    // The fixture is read by the unprivileged user too; the build tree may be closed to it.
+    ScratchDirectory shared;
+    const std::string fault = shared / "write-fault.so";
+    writeFile(fault, readFile(OMBREX_FIXTURE_WRITE_FAULT), 0644);
+    const std::string old = entriesOfNearlyTwoPages();
+    const struct {
+        const char* name;
+        const char* action;
+        bool inPlace;
+        const char* budget;
+    } cases[] = {
+        {"enable, in place, the entry half written", "enable", true, "20"},
+        {"disable, in place, the rest half moved up", "disable", true, "2000"},
+        {"disable, in place, nothing written", "disable", true, "0"},
+        {"enable, replaced", "enable", false, "2000"},
+        {"disable, replaced", "disable", false, "2000"},
+    };
+    for (const auto& c : cases) {
+        ToolFiles world;
+        const bool enabling = std::strcmp(c.action, "enable") == 0;
+        const std::string before = enabling ? old : withEntryInTheMiddle(old, world.library);
+        writeFile(world.preload, before);
+        RunOptions options = world.options();
+        if (c.inPlace) {
+            ASSERT_EQ(chown(world.preload.c_str(), unprivilegedUid, unprivilegedGid), 0);
+            options = asUnprivileged(options);
+        }
+        options.environment["LD_PRELOAD"] = fault;
+        options.environment["OMBREX_FAULT_WRITE_BUDGET"] = c.budget;
+        // A sanitized tool wants its runtime first; the fixture calls nothing it must see.
+        options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+        options.timeLimitSeconds = 60;
+
+        RunResult result = runTool({c.action}, options);
+        EXPECT_EQ(result.out, pathAndErrno(world.preload, "Input/output error")) << c.name;
+        EXPECT_EQ(result.err, overrideWarnings(world.preload, world.library, 2) + writeFailed)
+            << c.name;
+        EXPECT_EQ(result.status, 127) << c.name;
+        std::string now = readFile(world.preload);
+        EXPECT_TRUE(now == before) << c.name << ": " << now.size() << " bytes, not the old content";
+        EXPECT_EQ(entriesOf(world.etc), std::set<std::string>{"ld.so.preload"}) << c.name;
+    }
+}
+
 } // namespace
 } // namespace ombrex::test::faults
