@@ -544,9 +544,10 @@ bool keptAsRead(const Rewrite& rewrite, int oldFd) {
 // that stopped the rewrite.
 [[noreturn]] void restoreAndFail(const Rewrite& rewrite, int fd, size_t from, int savedErrno) {
     const Expected& old = rewrite.expected;
-    writeAt(fd, old.bytes + from, old.size - from, from);
-    ftruncate(fd, static_cast<off_t>(old.size));
-    fsync(fd);
+    // Whether this works or not, the error to report is the one that stopped the rewrite.
+    bool restored = writeAt(fd, old.bytes + from, old.size - from, from) &&
+                    ftruncate(fd, static_cast<off_t>(old.size)) == 0 && fsync(fd) == 0;
+    (void)restored;
     failWriting(rewrite.path, savedErrno);
 }
 
