@@ -1,8 +1,6 @@
 // Other writers beside a run: what another program appends while a run changes the file is
 // never lost, runs that change the file wait for each other for a bounded time, and a file
 // that never stops changing ends the run with an error rather than a lost change.
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -151,46 +149,65 @@ TEST(Concurrency, ARunWaitsForTheLockABoundedTime) {
     EXPECT_EQ(entriesOf(world.etc), std::set<std::string>{"ld.so.preload"});
 }
 
-// Another program rewrites the file without pause, through its name: every attempt finds it
-// changed, in the file read or in the one just written, and the run ends with an error
-// instead of replacing a change it has not seen. Each attempt reads and writes, and each
-// resolves the preload path.
-TEST(Concurrency, AFileThatNeverStopsChangingEndsTheRun) {
+// Another writer at a chosen moment (the preloaded fixture appends a line): just before the
+// tool syncs its temporary file, that is after it read the file and before it looks a last
+// time; or just before the rename, after that last look, where the line lands in the old
+// file alone and would be lost with it. Once, the run starts again from the appended content
+// and keeps the line; every time, it gives up after its last attempt and leaves the lines.
+// Each attempt reads and writes, and each resolves the preload path.
+TEST(Concurrency, AnotherWriterAtAChosenMoment) {
     ToolFiles world;
-    const std::string prefix = "/lib/a.so\n# ";
-    writeFile(world.preload, prefix + "0000000000\n");
-    std::atomic<bool> stop{false};
-    std::thread changer([&] {
-        for (unsigned long i = 1; !stop.load(); ++i) {
-            char digits[16];
-            std::snprintf(digits, sizeof digits, "%010lu", i % 10000000000UL);
-            int fd = open(world.preload.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd >= 0) {
-                ssize_t ignored = pwrite(fd, digits, 10, static_cast<off_t>(prefix.size()));
-                (void)ignored;
-                close(fd);
-            }
+    const std::string base = "/lib/a.so\n# between\n/lib/b.so\n";
+    const std::string entry = world.library + "\n";
+    std::string eightLines;
+    for (int i = 1; i <= 8; ++i) {
+        eightLines += "/opt/appended-" + std::to_string(i) + ".so\n";
+    }
+    const std::string oneLine = "/opt/appended-1.so\n";
+    const struct {
+        const char* name;
+        const char* action;
+        const char* when;
+        const char* times; // empty: every time
+        std::string before;
+        std::string out;
+        std::string error;
+        int resolutions;
+        std::string after;
+    } cases[] = {
+        {"enable, once before the last look", "enable", "fsync", "1", base,
+         enabledOut(world.preload, world.library), "", 4, base + oneLine + entry},
+        {"enable, once after the last look", "enable", "rename", "1", base,
+         enabledOut(world.preload, world.library), "", 4, base + oneLine + entry},
+        {"disable, once after the last look", "disable", "rename", "1", base + entry, disabledOut,
+         "", 4, base + oneLine},
+        {"enable, every time", "enable", "fsync", "", base,
+         diag("ld.so.preload path", world.preload), keptChanging, 16, base + eightLines},
+        {"disable, every time", "disable", "fsync", "", base + entry,
+         diag("ld.so.preload path", world.preload), keptChanging, 16, base + entry + eightLines},
+    };
+    for (const auto& c : cases) {
+        writeFile(world.preload, c.before);
+        RunOptions options = world.options();
+        options.environment["LD_PRELOAD"] = OMBREX_FIXTURE_WRITE_FAULT;
+        options.environment["OMBREX_FAULT_APPEND_TO"] = world.preload;
+        options.environment["OMBREX_FAULT_APPEND_WHEN"] = c.when;
+        if (*c.times != '\0') {
+            options.environment["OMBREX_FAULT_APPEND_TIMES"] = c.times;
         }
-    });
-    RunOptions options = world.options();
-    options.timeLimitSeconds = 120;
-    RunResult result = runTool({"enable"}, options);
-    stop.store(true);
-    changer.join();
+        // A sanitized tool wants its runtime first; the fixture calls nothing it must see.
+        options.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+        options.timeLimitSeconds = 60;
 
-    EXPECT_EQ(result.out, diag("ld.so.preload path", world.preload));
-    size_t resolutions = occurrences(result.err, preloadWarning(world.preload));
-    EXPECT_TRUE(resolutions >= 2 && resolutions <= 16 && resolutions % 2 == 0) << resolutions;
-    EXPECT_EQ(result.err,
-              overrideWarnings(world.preload, world.library, static_cast<int>(resolutions)) +
-                  keptChanging);
-    EXPECT_EQ(result.status, 127);
-    // The other program's digits, after the entry of this run when that was in place already.
-    std::string now = readFile(world.preload);
-    EXPECT_EQ(now.rfind(prefix, 0), 0u) << now;
-    std::string rest = now.substr(std::min(now.size(), prefix.size() + 10));
-    EXPECT_TRUE(rest == "\n" || rest == "\n" + world.library + "\n") << now;
-    EXPECT_EQ(entriesOf(world.etc), std::set<std::string>{"ld.so.preload"});
+        RunResult result = runTool({c.action}, options);
+        EXPECT_EQ(result.out, c.out) << c.name;
+        EXPECT_EQ(result.err,
+                  overrideWarnings(world.preload, world.library, c.resolutions) + c.error)
+            << c.name;
+        EXPECT_EQ(result.status, c.error.empty() ? 0 : 127) << c.name;
+        EXPECT_EQ(readFile(world.preload), c.after) << c.name;
+        EXPECT_EQ(entriesOf(world.etc), std::set<std::string>{"ld.so.preload"}) << c.name;
+    }
 }
 
 } // namespace
