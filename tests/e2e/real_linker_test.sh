@@ -142,6 +142,8 @@ inside() {
         $'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] Ombrex library path: \'/usr/local/lib/libombrex.so\'\nSUCCESS: Ombrex has been enabled.\n' \
         "" "${clean[@]}" "$tool" enable
     expect_file "after enable" $'/usr/local/lib/libombrex.so\n'
+    expect_lock_place
+
 
     expect "status after enable" 0 "$enabled$not_set$in_front$overloaded" "" \
         "${clean[@]}" "$tool" status
@@ -165,6 +167,27 @@ inside() {
         failures=$((failures + 1))
     fi
     return "$((failures == 0 ? 0 : 1))"
+}
+
+# The lock of the system's preload file lives in a directory that only root may enter, so
+# that no other user can open it and hold it; it is gone once the run has ended. (Runs
+# inside the namespace and uses failures of inside.)
+expect_lock_place() {
+    local place
+    place=$(stat -c '%a %U %F' /run/ombrex)
+    if [ "$place" != "700 root directory" ]; then
+        echo "FAIL: /run/ombrex is '$place'" >&2
+        failures=$((failures + 1))
+    fi
+    if [ -e /run/ombrex/ld.so.preload.lock ]; then
+        echo "FAIL: the lock file stayed after the run" >&2
+        failures=$((failures + 1))
+    fi
+    if setpriv --reuid=65534 --regid=65534 --clear-groups \
+        /bin/sh -c ': >>/run/ombrex/ld.so.preload.lock' 2>/dev/null; then
+        echo "FAIL: another user could create the lock file" >&2
+        failures=$((failures + 1))
+    fi
 }
 
 # The objects below /usr/local/lib that a fresh program has mapped, one line, sorted.
