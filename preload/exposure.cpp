@@ -128,17 +128,24 @@ bool followLink(WalkState& state, const char* link) {
     return true;
 }
 
+// What the walk noted: the directories in which it looked a name up, and the symbolic links
+// it followed.
+struct Noted {
+    Lookups directories;
+    Lookups links;
+};
+
 // Looks the name up in the current directory, noting that directory, and moves on to what
 // the name leads to. False where the walk ends.
-bool lookUp(WalkState& state, const char* name, size_t length, Lookups& lookups) {
+bool lookUp(WalkState& state, const char* name, size_t length, Noted& noted) {
     char candidate[PATH_MAX];
     struct stat info {};
-    if (!lookups.add(state.current) || !join(candidate, state.current, name, length) ||
+    if (!noted.directories.add(state.current) || !join(candidate, state.current, name, length) ||
         lstat(candidate, &info) != 0) {
         return false;
     }
     if (S_ISLNK(info.st_mode)) {
-        return followLink(state, candidate);
+        return noted.links.add(candidate) && followLink(state, candidate);
     }
     if (!S_ISDIR(info.st_mode)) {
         return false;
@@ -153,7 +160,7 @@ bool lookUp(WalkState& state, const char* name, size_t length, Lookups& lookups)
 // that hold links as well as those the links lead to, which neither the path as written nor
 // its resolved form shows alone. A relative path is resolved from the working directory and
 // the directories above it. The walk ends where a name cannot be examined.
-void walk(const char* path, Lookups& lookups) {
+void walk(const char* path, Noted& noted) {
     WalkState state;
     if (!startWalk(state, path)) {
         return;
@@ -173,7 +180,7 @@ void walk(const char* path, Lookups& lookups) {
             toParent(state.current);
             continue;
         }
-        if (!lookUp(state, name, length, lookups)) {
+        if (!lookUp(state, name, length, noted)) {
             return;
         }
     }
@@ -195,23 +202,61 @@ bool ombrex_cli_isDirectoryOpenToOthers(mode_t mode, uid_t owner, uid_t user) {
     return writable || (owner != 0 && owner != user);
 }
 
-void ombrex_cli_warnAboutDirectoriesAboveLibrary(const char* libraryPath) {
-    Lookups lookups;
-    walk(libraryPath, lookups);
-    uid_t user = getuid();
-    // Nearest first: the walk's lookups backwards, each directory at its last lookup. For a
-    // path without links that is the library's directory, its parent, and so on up to "/".
-    for (const char* end = lookups.end(); end > lookups.begin();) {
+bool ombrex_cli_isLinkOpenToOthers(uid_t linkOwner, mode_t directoryMode, uid_t directoryOwner,
+                                   uid_t user) {
+    if (linkOwner == 0 || linkOwner == user) {
+        return false;
+    }
+    // The owner of a link may remove it from a directory they may write to, sticky or not,
+    // and put another in its place. Whether they are in the directory's group is not known
+    // here: a directory that its group may write counts.
+    bool ownerMayWrite = directoryOwner == linkOwner && (directoryMode & S_IWUSR) != 0;
+    return ownerMayWrite || (directoryMode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+namespace {
+
+// Calls judge for each distinct entry of what was noted, nearest first: backwards, each
+// entry at its last place. For the directories of a path without links that is the
+// library's directory, its parent, and so on up to "/".
+template <typename Judge> void eachNearestFirst(const Lookups& noted, Judge judge) {
+    for (const char* end = noted.end(); end > noted.begin();) {
         const char* entry = end - 1;
-        while (entry > lookups.begin() && entry[-1] != '\0') {
+        while (entry > noted.begin() && entry[-1] != '\0') {
             --entry;
         }
-        struct stat info {};
-        if (!appearsIn(end, lookups.end(), entry) && lstat(entry, &info) == 0 &&
-            ombrex_cli_isDirectoryOpenToOthers(info.st_mode, info.st_uid, user)) {
-            ombrex_cli_printWarningValue("A directory above libombrex.so is writable by others",
-                                         entry);
+        if (!appearsIn(end, noted.end(), entry)) {
+            judge(entry);
         }
         end = entry;
     }
+}
+
+} // namespace
+
+void ombrex_cli_warnAboutPathToLibrary(const char* libraryPath) {
+    Noted noted;
+    walk(libraryPath, noted);
+    uid_t user = getuid();
+    eachNearestFirst(noted.directories, [user](const char* directory) {
+        struct stat info {};
+        if (lstat(directory, &info) == 0 &&
+            ombrex_cli_isDirectoryOpenToOthers(info.st_mode, info.st_uid, user)) {
+            ombrex_cli_printWarningValue("A directory above libombrex.so is writable by others",
+                                         directory);
+        }
+    });
+    eachNearestFirst(noted.links, [user](const char* link) {
+        char directory[PATH_MAX];
+        std::strcpy(directory, link);
+        toParent(directory);
+        struct stat info {};
+        struct stat directoryInfo {};
+        if (lstat(link, &info) == 0 && lstat(directory, &directoryInfo) == 0 &&
+            ombrex_cli_isLinkOpenToOthers(info.st_uid, directoryInfo.st_mode, directoryInfo.st_uid,
+                                          user)) {
+            ombrex_cli_printWarningValue(
+                "A symbolic link on the way to libombrex.so is owned by another user", link);
+        }
+    });
 }

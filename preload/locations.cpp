@@ -44,10 +44,17 @@ const char* ombrex_cli_getReadableLibOmbrexSoPath() {
     return path;
 }
 
-void ombrex_cli_warnIfLibraryWritableByOthers(const char* libraryPath) {
+void ombrex_cli_warnAboutLibraryFile(const char* libraryPath) {
     struct stat info {};
-    if (stat(libraryPath, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    if (stat(libraryPath, &info) != 0) {
+        return;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         ombrex_cli_printWarningValue("libombrex.so file is writable by group or others",
                                      libraryPath);
+    }
+    // Its owner may change its mode and rewrite it, whatever the mode says now.
+    if (info.st_uid != 0 && info.st_uid != getuid()) {
+        ombrex_cli_printWarningValue("libombrex.so file is owned by another user", libraryPath);
     }
 }

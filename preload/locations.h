@@ -16,7 +16,8 @@ const char* ombrex_cli_getLibOmbrexSoPath();
 const char* ombrex_cli_getReadableLibOmbrexSoPath();
 
 // Whoever may write the library file gets code execution in every process once it is
-// enabled: warn when its group or others may write it. Never stops the run.
-void ombrex_cli_warnIfLibraryWritableByOthers(const char* libraryPath);
+// enabled: warns when its group or others may write it, and when it belongs to a user other
+// than root and the real user running the tool. Never stops the run.
+void ombrex_cli_warnAboutLibraryFile(const char* libraryPath);
 
 #endif

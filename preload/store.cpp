@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 
 #include "cli/messages.h"
 #include "preload/locations.h"
+#include "preload/lock.h"
 
 const char* ldSoPreloadPathInUse = nullptr;
 
@@ -94,15 +97,14 @@ PreloadContent emptyContent(const char* path) {
     }
     empty[0] = '\0';
     ldSoPreloadPathInUse = path;
-    return {empty, 0};
+    return {empty, 0, {}};
 }
 
 // The size of the open file, from its end offset.
-size_t sizeOf(FILE* fh, const char* path) {
+size_t sizeOf(FILE* fh, const char* path, const struct stat& info) {
     // A directory opens for reading, and its end offset can be any number: say what it is
     // rather than misjudge its size.
-    struct stat info {};
-    if (fstat(fileno(fh), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (S_ISDIR(info.st_mode)) {
         failReading(path, EISDIR);
     }
     if (std::fseek(fh, 0, SEEK_END) != 0) {
@@ -179,6 +181,62 @@ HeapText resolveFinalLinks(const char* path) {
     return nullptr;
 }
 
+PreloadFileState stateOf(const struct stat& info) {
+    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The change time is left out where a rename has just taken the file's name away, which
+// sets it.
+bool sameState(const struct stat& info, const PreloadFileState& state, bool withChangeTime) {
+    return state.exists && info.st_dev == state.device && info.st_ino == state.inode &&
+           info.st_size == state.size && sameTime(info.st_mtim, state.modified) &&
+           (!withChangeTime || sameTime(info.st_ctim, state.changed));
+}
+
+// True when the file holds exactly these bytes: a change within one tick of the clock leaves
+// size and times as they were.
+bool sameBytes(int fd, const char* bytes, size_t size) {
+    char buffer[16384];
+    size_t offset = 0;
+    for (;;) {
+        ssize_t got = pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        size_t length = static_cast<size_t>(got);
+        if (length == 0) {
+            return offset == size;
+        }
+        if (length > size - offset || std::memcmp(buffer, bytes + offset, length) != 0) {
+            return false;
+        }
+        offset += length;
+    }
+}
+
+bool writeAt(int fd, const char* content, size_t length, size_t offset) {
+    while (length > 0) {
+        ssize_t written = pwrite(fd, content, length, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        content += written;
+        offset += static_cast<size_t>(written);
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
 bool writeAll(int fd, const char* content, size_t length) {
     while (length > 0) {
         ssize_t written = ::write(fd, content, length);
@@ -192,6 +250,47 @@ bool writeAll(int fd, const char* content, size_t length) {
         length -= static_cast<size_t>(written);
     }
     return true;
+}
+
+// Once the file starts to change, a request to stop (a terminal's interrupt, a hang-up, a
+// timer, a file size limit) must not end the run half-way: it is held until the run ends
+// with its change done or undone, and a size limit shows as the write error EFBIG. Faults
+// of the program itself and a broken pipe on its output keep their effect.
+void holdInterruptions() {
+    sigset_t held;
+    sigfillset(&held);
+    for (int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS, SIGPIPE}) {
+        sigdelset(&held, synchronous);
+    }
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+// How long a run waits for other programs to close the file: one that keeps it open longer
+// is not waited for.
+constexpr int leaseWaitMilliseconds = 1000;
+
+// Waits, a bounded time, until no other program has the file open, then takes a write
+// lease: until it is released, a program that opens the file waits. The signal that tells of
+// such an open is held with the others. False when the wait runs out or the system grants
+// no lease (another user's file, a file system without leases).
+bool leaseWhenAlone(int fd) {
+    for (int waited = 0; waited < leaseWaitMilliseconds; ++waited) {
+        if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+            return true;
+        }
+        if (errno != EAGAIN) {
+            return false;
+        }
+        struct timespec millisecond {
+            0, 1000000
+        };
+        nanosleep(&millisecond, nullptr);
+    }
+    return false;
+}
+
+void releaseLease(int fd) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
 }
 
 // Gives the new file the old one's extended attributes (security labels, ACLs).
@@ -230,13 +329,21 @@ bool copyExtendedAttributes(int from, int to) {
     return true;
 }
 
+// What the file held when it was read: the rewrite goes ahead only while it still holds it.
+struct Expected {
+    const char* bytes;
+    size_t size;
+    PreloadFileState state;
+};
+
 // One write of the preload file: the path as resolved (named in the messages), the file at the
-// end of its links (the one replaced), and the new content.
+// end of its links (the one replaced), the new content, and what the file is to hold still.
 struct Rewrite {
     const char* path;
     const char* target;
     const char* content;
     size_t length;
+    Expected expected;
 };
 
 // The file that is there already: open, and what stat said about it.
@@ -251,7 +358,21 @@ struct TemporaryFile {
     FileDescriptor fd;
 };
 
-enum class Replacement { Done, WriteInPlace };
+enum class Replacement { Done, WriteInPlace, Changed };
+
+// True when the open file is still the one read, with the same bytes, and the path still
+// names it. Size and times come first: they are cheap, and they catch a change made while
+// the bytes were compared.
+bool stillAsRead(const Rewrite& rewrite, int fd) {
+    const Expected& expected = rewrite.expected;
+    struct stat before {};
+    struct stat after {};
+    struct stat named {};
+    return fstat(fd, &before) == 0 && sameState(before, expected.state, true) &&
+           sameBytes(fd, expected.bytes, expected.size) && fstat(fd, &after) == 0 &&
+           sameState(after, expected.state, true) && stat(rewrite.target, &named) == 0 &&
+           named.st_dev == before.st_dev && named.st_ino == before.st_ino;
+}
 
 // Creates the temporary file "<dir>/.<name>.XXXXXX": hidden, and in the same file system as
 // target, so that a rename can put it in target's place. Its descriptor is left invalid when
@@ -305,20 +426,39 @@ bool keepOwnerModeAndAttributes(const Rewrite& rewrite, const ExistingFile* exis
     return kept;
 }
 
-// Writes the content to the temporary file and renames it over target, each step on disk
-// before the next.
+// A new file must not take the place of one that another program created meanwhile.
+int putInPlace(const char* from, const char* to, bool replace) {
+    if (!replace) {
+        int result = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+        if (result == 0 || (errno != EINVAL && errno != ENOSYS)) {
+            return result;
+        }
+    }
+    return rename(from, to);
+}
+
+// Writes the content to the temporary file, looks a last time whether the file is still the
+// one read, and renames the temporary file over target, each step on disk before the next.
 Replacement commit(const Rewrite& rewrite, const ExistingFile* existing, TemporaryFile& temp) {
     if (!writeAll(temp.fd.get(), rewrite.content, rewrite.length) || fsync(temp.fd.get()) != 0 ||
         temp.fd.close() != 0) {
         discardAndFail(rewrite, temp, errno);
     }
-    if (rename(temp.path.get(), rewrite.target) != 0) {
+    if (existing != nullptr && !stillAsRead(rewrite, existing->fd)) {
+        unlink(temp.path.get());
+        return Replacement::Changed;
+    }
+    if (putInPlace(temp.path.get(), rewrite.target, existing != nullptr) != 0) {
         int savedErrno = errno;
         // A file mounted over the path (a bind mount, as containers use) cannot be replaced,
         // only rewritten.
         if (existing != nullptr && savedErrno == EBUSY) {
             unlink(temp.path.get());
             return Replacement::WriteInPlace;
+        }
+        if (existing == nullptr && savedErrno == EEXIST) {
+            unlink(temp.path.get());
+            return Replacement::Changed;
         }
         discardAndFail(rewrite, temp, savedErrno);
     }
@@ -343,34 +483,192 @@ Replacement replaceAtomically(const Rewrite& rewrite, const ExistingFile* existi
     return commit(rewrite, existing, temp);
 }
 
-// The fallback for files that cannot be replaced: devices, FIFOs, and files whose directory
-// is not writable or whose owner cannot be kept. Every error is still caught.
-void writeInPlace(const Rewrite& rewrite, FileDescriptor& fd, bool regular) {
-    if (regular && ftruncate(fd.get(), 0) != 0) {
+// The whole content of the open file, from its start; ends the process when it cannot be read.
+HeapText readWhole(const Rewrite& rewrite, int fd, size_t& size) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
         failWriting(rewrite.path, errno);
     }
-    if (!writeAll(fd.get(), rewrite.content, rewrite.length) || (regular && fsync(fd.get()) != 0) ||
-        fd.close() != 0) {
+    size = static_cast<size_t>(info.st_size);
+    HeapText text(static_cast<char*>(std::malloc(size + 1)));
+    if (!text) {
         failWriting(rewrite.path, errno);
+    }
+    size_t got = 0;
+    while (got < size) {
+        ssize_t now = pread(fd, text.get() + got, size - got, static_cast<off_t>(got));
+        if (now <= 0) {
+            if (now < 0 && errno == EINTR) {
+                continue;
+            }
+            failWriting(rewrite.path, now < 0 ? errno : EIO);
+        }
+        got += static_cast<size_t>(now);
+    }
+    text.get()[size] = '\0';
+    return text;
+}
+
+// Another program wrote to the old file between the last look and the rename: its change
+// lives in the old file alone, which no longer has a name. Puts what that file holds now
+// back in the file's place, so that the next attempt starts from it.
+void putBack(const Rewrite& rewrite, int oldFd) {
+    size_t size = 0;
+    HeapText now = readWhole(rewrite, oldFd, size);
+    FileDescriptor current(open(rewrite.target, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!current.valid() || fstat(current.get(), &info) != 0) {
+        failWriting(rewrite.path, errno);
+    }
+    // The file there now is the one this run has just written.
+    const Rewrite back{rewrite.path, rewrite.target, now.get(), size,
+                       Expected{rewrite.content, rewrite.length, stateOf(info)}};
+    const ExistingFile file{current.get(), &info};
+    if (replaceAtomically(back, &file) != Replacement::Done) {
+        ombrex_cli_failChangingLdSoPreload(rewrite.path);
     }
 }
 
-} // namespace
-
-bool ombrex_cli_containsNul(const PreloadContent& content) {
-    return std::strlen(content.text) != content.size;
+// A program that opened the old file before it was replaced may still write to it, where no
+// one will read it: waits until no other program has it open, then looks whether it changed.
+bool keptAsRead(const Rewrite& rewrite, int oldFd) {
+    if (leaseWhenAlone(oldFd)) {
+        releaseLease(oldFd);
+    }
+    struct stat info {};
+    return fstat(oldFd, &info) == 0 && sameState(info, rewrite.expected.state, false) &&
+           sameBytes(oldFd, rewrite.expected.bytes, rewrite.expected.size);
 }
 
-PreloadContent ombrex_cli_readLdSoPreload() {
-    const char* path = ombrex_cli_getLdSoPreloadPath();
-    FILE* fh = std::fopen(path, "re");
-    if (fh == nullptr) {
+// Puts the old bytes back from the first one that may have changed, then reports the error
+// that stopped the rewrite.
+[[noreturn]] void restoreAndFail(const Rewrite& rewrite, int fd, size_t from, int savedErrno) {
+    const Expected& old = rewrite.expected;
+    // Whether this works or not, the error to report is the one that stopped the rewrite.
+    bool restored = writeAt(fd, old.bytes + from, old.size - from, from) &&
+                    ftruncate(fd, static_cast<off_t>(old.size)) == 0 && fsync(fd) == 0;
+    (void)restored;
+    failWriting(rewrite.path, savedErrno);
+}
+
+// Makes room for a longer content before any byte of the old one changes: the blocks are
+// reserved beyond the old end, or, where the file system cannot reserve, the new bytes
+// beyond the old end are written first and taken away again when that fails. Returns where
+// the bytes still to be written end.
+size_t reserve(const Rewrite& rewrite, int fd, size_t from) {
+    size_t oldSize = rewrite.expected.size;
+    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(oldSize),
+                  static_cast<off_t>(rewrite.length - oldSize)) == 0) {
+        return rewrite.length;
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        failWriting(rewrite.path, errno);
+    }
+    size_t beyond = from > oldSize ? from : oldSize;
+    if (!writeAt(fd, rewrite.content + beyond, rewrite.length - beyond, beyond)) {
+        restoreAndFail(rewrite, fd, beyond, errno);
+    }
+    return beyond;
+}
+
+size_t commonPrefix(const char* a, size_t aLength, const char* b, size_t bLength) {
+    size_t length = 0;
+    while (length < aLength && length < bLength && a[length] == b[length]) {
+        ++length;
+    }
+    return length;
+}
+
+// The fallback for a regular file that cannot be replaced. Only the bytes from the first
+// that differs are written, so that enable only appends; a shorter content is cut last. A
+// failure at any point puts the old content back before it is reported.
+void overwrite(const Rewrite& rewrite, int fd) {
+    const Expected& old = rewrite.expected;
+    size_t from = commonPrefix(old.bytes, old.size, rewrite.content, rewrite.length);
+    size_t until = rewrite.length > old.size ? reserve(rewrite, fd, from) : rewrite.length;
+    if (!writeAt(fd, rewrite.content + from, until - from, from) ||
+        (rewrite.length < old.size && ftruncate(fd, static_cast<off_t>(rewrite.length)) != 0) ||
+        fsync(fd) != 0) {
+        restoreAndFail(rewrite, fd, from, errno);
+    }
+}
+
+// Rewrites the file in place, unless it changed since it was read. A write lease, where the
+// system grants one, keeps other programs from opening the file until it is whole again.
+bool writeInPlace(const Rewrite& rewrite, FileDescriptor& fd) {
+    bool leased = leaseWhenAlone(fd.get());
+    if (!stillAsRead(rewrite, fd.get())) {
+        if (leased) {
+            releaseLease(fd.get());
+        }
+        return false;
+    }
+    overwrite(rewrite, fd.get());
+    if (leased) {
+        releaseLease(fd.get());
+    }
+    if (fd.close() != 0) {
+        failWriting(rewrite.path, errno);
+    }
+    return true;
+}
+
+// A device is written the way it always was, read-write and without truncating it.
+bool writeToDevice(const Rewrite& rewrite) {
+    FileDescriptor fd(open(rewrite.target, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        failOpenForWriting(rewrite.path, errno);
+    }
+    if (!writeAll(fd.get(), rewrite.content, rewrite.length) || fd.close() != 0) {
+        failWriting(rewrite.path, errno);
+    }
+    return true;
+}
+
+bool replaceRegularFile(const Rewrite& rewrite) {
+    FileDescriptor existing(open(rewrite.target, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!existing.valid() || fstat(existing.get(), &info) != 0) {
+        failOpenForWriting(rewrite.path, errno);
+    }
+    const ExistingFile file{existing.get(), &info};
+    switch (replaceAtomically(rewrite, &file)) {
+    case Replacement::Done:
+        if (keptAsRead(rewrite, existing.get())) {
+            return true;
+        }
+        putBack(rewrite, existing.get());
+        return false;
+    case Replacement::Changed:
+        return false;
+    case Replacement::WriteInPlace:
+        break;
+    }
+    return writeInPlace(rewrite, existing);
+}
+
+PreloadContent readFrom(const char* path) {
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         if (errno != ENOENT) {
             failReading(path, errno);
         }
         return emptyContent(path);
     }
-    size_t size = sizeOf(fh, path);
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        failReading(path, errno);
+    }
+    // Nothing can be read whole from a FIFO or a socket: the size query would fail to seek.
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        failReading(path, ESPIPE);
+    }
+    FILE* fh = fdopen(fd, "r");
+    if (fh == nullptr) {
+        failReading(path, errno);
+    }
+    size_t size = sizeOf(fh, path, info);
     std::fseek(fh, 0, SEEK_SET);
     char* text = static_cast<char*>(std::malloc(size + 1));
     if (text == nullptr) {
@@ -383,10 +681,34 @@ PreloadContent ombrex_cli_readLdSoPreload() {
     text[size] = '\0';
     std::fclose(fh);
     ldSoPreloadPathInUse = path;
-    return {text, size};
+    return {text, size, stateOf(info)};
 }
 
-void ombrex_cli_writeLdSoPreload(const char* content) {
+} // namespace
+
+bool ombrex_cli_containsNul(const PreloadContent& content) {
+    return std::strlen(content.text) != content.size;
+}
+
+void ombrex_cli_failChangingLdSoPreload(const char* path) {
+    ombrex_cli_printDiagValue("ld.so.preload path", path);
+    ombrex_cli_fatal("Unable to rewrite the ld.so.preload file: another program kept changing it.");
+}
+
+PreloadContent ombrex_cli_readLdSoPreload() {
+    return readFrom(ombrex_cli_getLdSoPreloadPath());
+}
+
+PreloadContent ombrex_cli_readLdSoPreloadToChange() {
+    const char* path = ombrex_cli_getLdSoPreloadPath();
+    // An empty path names no file, and nothing beside it.
+    if (*path != '\0') {
+        ombrex_cli_lockLdSoPreload(path);
+    }
+    return readFrom(path);
+}
+
+bool ombrex_cli_writeLdSoPreload(const PreloadContent& read, const char* content) {
     const char* path = ombrex_cli_getLdSoPreloadPath();
     size_t length = std::strlen(content);
     // An empty path names neither a file nor a directory to put a new file in.
@@ -397,28 +719,22 @@ void ombrex_cli_writeLdSoPreload(const char* content) {
     if (!target) {
         failOpenForWriting(path, errno);
     }
-
-    const Rewrite rewrite{path, target.get(), content, length};
+    holdInterruptions();
+    const Rewrite rewrite{path, target.get(), content, length,
+                          Expected{read.text, read.size, read.file}};
     struct stat info {};
     if (stat(target.get(), &info) != 0) {
         if (errno != ENOENT) {
             failOpenForWriting(path, errno);
         }
-        replaceAtomically(rewrite, nullptr);
-        return;
+        // A file that went away since it was read is a change too.
+        if (read.file.exists) {
+            return false;
+        }
+        return replaceAtomically(rewrite, nullptr) == Replacement::Done;
     }
-
-    bool regular = S_ISREG(info.st_mode);
-    // A device or FIFO is never replaced; it is opened the way it always was, read-write,
-    // and without blocking on a FIFO that nobody reads.
-    int flags = regular ? O_WRONLY : O_RDWR | O_NONBLOCK;
-    FileDescriptor existing(open(target.get(), flags | O_CLOEXEC | O_NOCTTY));
-    if (!existing.valid()) {
-        failOpenForWriting(path, errno);
+    if (!read.file.exists || info.st_dev != read.file.device || info.st_ino != read.file.inode) {
+        return false;
     }
-    ExistingFile existingFile{existing.get(), &info};
-    if (regular && replaceAtomically(rewrite, &existingFile) == Replacement::Done) {
-        return;
-    }
-    writeInPlace(rewrite, existing, regular);
+    return S_ISREG(info.st_mode) ? replaceRegularFile(rewrite) : writeToDevice(rewrite);
 }

@@ -42,8 +42,8 @@ void refuseEntryTheLoaderWouldMisread(const char* libraryPath) {
 
 int ombrex_cli_action_enable() {
     const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
-    ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
-    ombrex_cli_warnAboutDirectoriesAboveLibrary(libraryPath);
+    ombrex_cli_warnAboutLibraryFile(libraryPath);
+    ombrex_cli_warnAboutPathToLibrary(libraryPath);
     if (access(libraryPath, F_OK) != 0) {
         ombrex_cli_printDiagValue("libombrex.so path", libraryPath);
         ombrex_cli_fatal("File not found");
@@ -61,22 +61,25 @@ int ombrex_cli_action_enable() {
     }
     refuseEntryTheLoaderWouldMisread(libraryPath);
 
-    PreloadContent content = ombrex_cli_readLdSoPreload();
-    EnablePlan plan = ombrex_cli_planEnable(content.text, libraryPath);
-    switch (plan.outcome) {
-    case EnableOutcome::AlreadyEnabled:
-        return ombrex_cli_leaveUnchanged(content, "Search string", libraryPath,
-                                         "Ombrex is already enabled in /etc/ld.so.preload.");
-    case EnableOutcome::AnotherInstance:
-        ombrex_cli_printReferenceDiagnostics();
-        ombrex_cli_fatal("Another Ombrex instance encountered.");
-    case EnableOutcome::NoMemory:
-        ombrex_cli_failNewContentAllocation();
-    case EnableOutcome::Write:
-        break;
+    PreloadContent content = ombrex_cli_readLdSoPreloadToChange();
+    for (int attempt = 1;; ++attempt) {
+        EnablePlan plan = ombrex_cli_planEnable(content.text, libraryPath);
+        switch (plan.outcome) {
+        case EnableOutcome::AlreadyEnabled:
+            return ombrex_cli_leaveUnchanged(content, "Search string", libraryPath,
+                                             "Ombrex is already enabled in /etc/ld.so.preload.");
+        case EnableOutcome::AnotherInstance:
+            ombrex_cli_printReferenceDiagnostics();
+            ombrex_cli_fatal("Another Ombrex instance encountered.");
+        case EnableOutcome::NoMemory:
+            ombrex_cli_failNewContentAllocation();
+        case EnableOutcome::Write:
+            break;
+        }
+        if (ombrex_cli_rewrite(content, plan.newContent, attempt)) {
+            break;
+        }
     }
-
-    ombrex_cli_rewrite(content, plan.newContent);
     ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
     ombrex_cli_printDiagValue("Ombrex library path", libraryPath);
     ombrex_cli_printLine("SUCCESS: Ombrex has been enabled.");

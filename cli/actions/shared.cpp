@@ -16,14 +16,30 @@ int ombrex_cli_leaveUnchanged(const PreloadContent& content, const char* label, 
     return 0;
 }
 
-void ombrex_cli_rewrite(const PreloadContent& content, char* newContent) {
+namespace {
+
+// Another writer's change makes a run start again from it; one that changes the file
+// faster than a run can look ends the run after this many attempts.
+constexpr int rewriteAttempts = 8;
+
+} // namespace
+
+bool ombrex_cli_rewrite(PreloadContent& content, char* newContent, int attempt) {
     if (ombrex_cli_containsNul(content)) {
         ombrex_cli_printDiagValue("ld.so.preload path", ldSoPreloadPathInUse);
         ombrex_cli_fatal("Refusing to rewrite the ld.so.preload file: it contains a NUL byte.");
     }
-    ombrex_cli_writeLdSoPreload(newContent);
+    bool written = ombrex_cli_writeLdSoPreload(content, newContent);
     std::free(content.text);
     std::free(newContent);
+    if (written) {
+        return true;
+    }
+    if (attempt >= rewriteAttempts) {
+        ombrex_cli_failChangingLdSoPreload(ldSoPreloadPathInUse);
+    }
+    content = ombrex_cli_readLdSoPreloadToChange();
+    return false;
 }
 
 void ombrex_cli_failNewContentAllocation() {

@@ -11,10 +11,13 @@
 int ombrex_cli_leaveUnchanged(const PreloadContent& content, const char* label, const char* value,
                               const char* notice);
 
-// Writes newContent as the preload file's new content, then releases both texts. A file
-// holding a NUL byte is never rewritten, since the content was rebuilt as text and would
-// lose every byte after it: the process ends instead.
-void ombrex_cli_rewrite(const PreloadContent& content, char* newContent);
+// Writes newContent, built from content, as the preload file's new content, then releases
+// both texts and returns true. When another program changed the file since content was read,
+// content is read again and false returned, so that the action decides anew; the process
+// ends when that happens on the last attempt. A file holding a NUL byte is never rewritten,
+// since the content was rebuilt as text and would lose every byte after it: the process
+// ends instead.
+bool ombrex_cli_rewrite(PreloadContent& content, char* newContent, int attempt);
 
 [[noreturn]] void ombrex_cli_failNewContentAllocation();
 

@@ -136,8 +136,8 @@ int ombrex_cli_findLoadedObjects(struct dl_phdr_info* info, size_t /*size*/, voi
 
 int ombrex_cli_action_status() {
     const char* libraryPath = ombrex_cli_getReadableLibOmbrexSoPath();
-    ombrex_cli_warnIfLibraryWritableByOthers(libraryPath);
-    ombrex_cli_warnAboutDirectoriesAboveLibrary(libraryPath);
+    ombrex_cli_warnAboutLibraryFile(libraryPath);
+    ombrex_cli_warnAboutPathToLibrary(libraryPath);
     reportPreloadFile(libraryPath);
     reportEnvironment();
     reportLoadOrder();

@@ -440,6 +440,13 @@ struct ExposureCase {
     std::string library;                                    // the override
     std::vector<std::string> warned;
     bool runAsOwner = false; // run as the unprivileged user instead of the test's own
+    // Owners other than the test's own: of the library file, and of links below the scratch
+    // directory (which need root to set).
+    std::optional<uid_t> fileOwner = std::nullopt;
+    std::vector<std::pair<std::string, uid_t>> linkOwners = {};
+    // The warnings about the file's owner, and about links, nearest first.
+    bool ownerWarned = false;
+    std::vector<std::string> warnedLinks = {};
 };
 
 void expectExposureWarnings(const ExposureCase& c) {
@@ -455,6 +462,12 @@ void expectExposureWarnings(const ExposureCase& c) {
             << c.name;
     }
     // Modes and owners last, so that the layout could be built.
+    for (const auto& [link, owner] : c.linkOwners) {
+        ASSERT_EQ(lchown((scratch / link).c_str(), owner, owner), 0) << c.name;
+    }
+    if (c.fileOwner) {
+        ASSERT_EQ(chown((scratch / c.file).c_str(), *c.fileOwner, *c.fileOwner), 0) << c.name;
+    }
     for (const LayoutDirectory& d : c.directories) {
         if (d.owner != geteuid()) {
             ASSERT_EQ(chown((scratch / d.path).c_str(), d.owner, d.owner), 0) << c.name;
@@ -468,9 +481,13 @@ void expectExposureWarnings(const ExposureCase& c) {
         ASSERT_EQ(chown(files.etc.c_str(), unprivilegedUid, unprivilegedGid), 0);
         options = asUnprivileged(options);
     }
-    std::string warnings = libraryWarning(library);
+    std::string warnings =
+        libraryWarning(library) + (c.ownerWarned ? libraryOwnerWarning(library) : "");
     for (const std::string& directory : c.warned) {
         warnings += directoryWarning(scratch / directory);
+    }
+    for (const std::string& link : c.warnedLinks) {
+        warnings += linkWarning(scratch / link);
     }
 
     RunResult status = runTool({"status"}, options);
@@ -594,6 +611,124 @@ TEST(Activation, DirectoriesOfOtherOwnersAreWarnedAbout) {
          "t/libombrex.so",
          "t/libombrex.so",
          {"t"},
+         true},
+    };
+    for (const ExposureCase& c : cases) {
+        expectExposureWarnings(c);
+    }
+}
+
+// The library file's owner may rewrite it, and a link's owner may replace it where the
+// directory that holds it lets them: warned about for owners other than root and the real
+// user running the tool, run as root and as another user.
+TEST(Activation, FilesAndLinksOfOtherOwnersAreWarnedAbout) {
+    OMBREX_REQUIRE_ROOT();
+    const uid_t other = 1234;
+    const uid_t me = unprivilegedUid;
+    const ExposureCase cases[] = {
+        {"a library file of another user",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         false,
+         other,
+         {},
+         true},
+        {"a library file of another user, run by a third",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true,
+         other,
+         {},
+         true},
+        {"a library file of the user running the tool",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true,
+         me},
+        {"a library file of root, run by another user",
+         {{"t", 0755, 0}},
+         {},
+         "t/libombrex.so",
+         "t/libombrex.so",
+         {},
+         true},
+        {"a link of another user in a sticky directory",
+         {{"tmp", 01777, 0}, {"safe", 0755, 0}},
+         {{"tmp/lib", "../safe"}},
+         "safe/libombrex.so",
+         "tmp/lib/libombrex.so",
+         {},
+         false,
+         std::nullopt,
+         {{"tmp/lib", other}},
+         false,
+         {"tmp/lib"}},
+        {"a link to the file, of another user, in a sticky directory, run by a third",
+         {{"tmp", 01777, 0}, {"safe", 0755, 0}},
+         {{"tmp/libombrex.so", "../safe/libombrex.so"}},
+         "safe/libombrex.so",
+         "tmp/libombrex.so",
+         {},
+         true,
+         std::nullopt,
+         {{"tmp/libombrex.so", other}},
+         false,
+         {"tmp/libombrex.so"}},
+        {"links of another user, one behind the other: nearest first",
+         {{"tmp", 01777, 0}, {"tmp2", 01777, 0}, {"safe", 0755, 0}},
+         {{"tmp/lib", "../tmp2"}, {"tmp2/lib", "../safe"}},
+         "safe/libombrex.so",
+         "tmp/lib/lib/libombrex.so",
+         {},
+         false,
+         std::nullopt,
+         {{"tmp/lib", other}, {"tmp2/lib", other}},
+         false,
+         {"tmp2/lib", "tmp/lib"}},
+        {"a link of another user in a directory that user owns",
+         {{"u", 0755, other}, {"safe", 0755, 0}},
+         {{"u/lib", "../safe"}},
+         "safe/libombrex.so",
+         "u/lib/libombrex.so",
+         {"u"},
+         false,
+         std::nullopt,
+         {{"u/lib", other}},
+         false,
+         {"u/lib"}},
+        {"a link of another user in root's closed directory",
+         {{"s", 0755, 0}, {"safe", 0755, 0}},
+         {{"s/lib", "../safe"}},
+         "safe/libombrex.so",
+         "s/lib/libombrex.so",
+         {},
+         false,
+         std::nullopt,
+         {{"s/lib", other}}},
+        {"a link of the user running the tool in a sticky directory",
+         {{"tmp", 01777, 0}, {"safe", 0755, 0}},
+         {{"tmp/lib", "../safe"}},
+         "safe/libombrex.so",
+         "tmp/lib/libombrex.so",
+         {},
+         true,
+         std::nullopt,
+         {{"tmp/lib", me}}},
+        {"a link of root in a sticky directory, run by another user",
+         {{"tmp", 01777, 0}, {"safe", 0755, 0}},
+         {{"tmp/lib", "../safe"}},
+         "safe/libombrex.so",
+         "tmp/lib/libombrex.so",
+         {},
          true},
     };
     for (const ExposureCase& c : cases) {

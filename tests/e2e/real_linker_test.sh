@@ -17,6 +17,9 @@
 # the objects from /usr/local/lib that a fresh program has mapped are printed and checked,
 # before and after: disable must leave the other products loaded and the library not.
 #
+# Last, the preload file is mounted over its name from a small file system, so that it can
+# only be rewritten in place: a failed enable must leave what a fresh program loads as it was.
+#
 # Exit 77 when root or mount namespaces are not available (1 under CI=true, where this test
 # must run).
 set -euo pipefail
@@ -42,13 +45,17 @@ inside() {
     # The layers live on a tmpfs of the namespace's own, whatever file system the scratch
     # directory is on; they vanish with the namespace.
     mount -t tmpfs -o mode=0755 ombrex-e2e "$scratch/layers" || return 77
-    mkdir "$scratch"/layers/{etc,etc.work,lib,lib.work}
+    mkdir "$scratch"/layers/{etc,etc.work,lib,lib.work,run,run.work}
     mount -t overlay overlay \
         -o "lowerdir=/etc,upperdir=$scratch/layers/etc,workdir=$scratch/layers/etc.work" /etc ||
         return 77
     mount -t overlay overlay \
         -o "lowerdir=/usr/local/lib,upperdir=$scratch/layers/lib,workdir=$scratch/layers/lib.work" \
         /usr/local/lib || return 77
+    # The tool keeps the lock for the system's preload file below /run.
+    mount -t overlay overlay \
+        -o "lowerdir=/run,upperdir=$scratch/layers/run,workdir=$scratch/layers/run.work" /run ||
+        return 77
 
     # Start from a machine without the library enabled, whatever the real one holds.
     rm -f "$preload" "$config"
@@ -135,6 +142,8 @@ inside() {
         $'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] Ombrex library path: \'/usr/local/lib/libombrex.so\'\nSUCCESS: Ombrex has been enabled.\n' \
         "" "${clean[@]}" "$tool" enable
     expect_file "after enable" $'/usr/local/lib/libombrex.so\n'
+    expect_lock_place
+
 
     expect "status after enable" 0 "$enabled$not_set$in_front$overloaded" "" \
         "${clean[@]}" "$tool" status
@@ -150,6 +159,7 @@ inside() {
     expect_recorded "after disable" ombrex-e2e-after-disable no
 
     disable_rows "$scratch" "$tool" "$other"
+    in_place_rows "$scratch" "$tool"
 
     # The writes went to the overlay, which is what keeps the machine untouched.
     if [ ! -f "$scratch/layers/etc/ld.so.preload" ]; then
@@ -157,6 +167,27 @@ inside() {
         failures=$((failures + 1))
     fi
     return "$((failures == 0 ? 0 : 1))"
+}
+
+# The lock of the system's preload file lives in a directory that only root may enter, so
+# that no other user can open it and hold it; it is gone once the run has ended. (Runs
+# inside the namespace and uses failures of inside.)
+expect_lock_place() {
+    local place
+    place=$(stat -c '%a %U %F' /run/ombrex)
+    if [ "$place" != "700 root directory" ]; then
+        echo "FAIL: /run/ombrex is '$place'" >&2
+        failures=$((failures + 1))
+    fi
+    if [ -e /run/ombrex/ld.so.preload.lock ]; then
+        echo "FAIL: the lock file stayed after the run" >&2
+        failures=$((failures + 1))
+    fi
+    if setpriv --reuid=65534 --regid=65534 --clear-groups \
+        /bin/sh -c ': >>/run/ombrex/ld.so.preload.lock' 2>/dev/null; then
+        echo "FAIL: another user could create the lock file" >&2
+        failures=$((failures + 1))
+    fi
 }
 
 # The objects below /usr/local/lib that a fresh program has mapped, one line, sorted.
@@ -204,6 +235,79 @@ disable_rows() {
     row "the entry and a comment" "$L # keep"$'\n' "" "$removed" "$L " ""
     row "the entry in a comment" "# $L"$'\n' "# $L"$'\n' "$absent" "" ""
     row "the entry behind a comment sign" "$O#$L"$'\n' "$O#$L"$'\n' "$absent" "$O " "$O "
+}
+
+# Runs inside the namespace, after disable_rows (uses clean, expect, expect_file, failures and
+# the other product's library that disable_rows installed): $1 scratch directory,
+# $2 ombrexctl.
+#
+# The preload file is mounted over its name, as container runtimes mount files under /etc,
+# from a small file system of its own: it cannot be replaced, only rewritten in place. It
+# lists the other product and fills a little less than two pages, so that the library's
+# entry needs a third page. On a full file system enable fails and the
+# file is the old one byte for byte: a fresh program loads what it loaded before, and the
+# dynamic linker has nothing to complain about. With room, enable rewrites it whole; disable
+# needs no room.
+in_place_rows() {
+    local scratch=$1 tool=$2
+    local L=$installed O=/usr/local/lib/libother-a.so small=$scratch/small
+    local old got
+    # Many entries for the other product (the dynamic linker loads it once), then blanks: the
+    # dynamic linker is given no comment, whose handling differs between its versions.
+    old=""
+    while [ "${#old}" -lt 8100 ]; do
+        old+="$O"$'\n'
+    done
+    old+="$(printf '%*s' $((8192 - 12 - ${#old} - 1)) '')"$'\n'
+    mkdir "$small"
+    mount -t tmpfs -o size=64k,mode=0755 ombrex-e2e-small "$small"
+    printf '%s' "$old" >"$small/ld.so.preload"
+    : >"$preload"
+    mount --bind "$small/ld.so.preload" "$preload"
+
+    local enabled_out=$'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] Ombrex library path: \'/usr/local/lib/libombrex.so\'\nSUCCESS: Ombrex has been enabled.\n'
+    local removed=$'[SUCCESS] Ombrex has been removed from /etc/ld.so.preload.\n[INFO] Existing processes may still have Ombrex enabled until they are restarted.\n'
+    local no_space=$'[DIAG] ld.so.preload path: \'/etc/ld.so.preload\'\n[DIAG] Error message: \'No space left on device\'\n'
+
+    fill() {
+        dd if=/dev/zero of="$small/filler" bs=4096 2>/dev/null || true
+        dd if=/dev/zero bs=1 >>"$small/filler" 2>/dev/null || true
+    }
+
+    # in_place NAME ACTION STATUS STDOUT STDERR CONTENT LOADED
+    in_place() {
+        local name=$1 action=$2 status=$3 out=$4 err=$5 content=$6 loaded=$7 got
+        expect "in place: $name" "$status" "$out" "$err" "${clean[@]}" "$tool" "$action"
+        expect_file "in place: $name" "$content"
+        got=$(loaded_objects)
+        echo "in-place row: $name: exit $status, then a fresh program loads: ${got:-nothing}"
+        if [ "$got" != "$loaded" ]; then
+            echo "FAIL: in place: $name: loaded '$got', expected '$loaded'" >&2
+            failures=$((failures + 1))
+        fi
+        "${clean[@]}" /bin/true 2>"$scratch/loader.err"
+        if [ -s "$scratch/loader.err" ]; then
+            echo "FAIL: in place: $name: the dynamic linker complains:" >&2
+            cat "$scratch/loader.err" >&2
+            failures=$((failures + 1))
+        fi
+    }
+
+    got=$(loaded_objects)
+    echo "in-place rows: before, a fresh program loads: ${got:-nothing}"
+    [ "$got" = "$O " ] || {
+        echo "FAIL: in place: loaded before: '$got'" >&2
+        failures=$((failures + 1))
+    }
+    fill
+    in_place "enable, full file system" enable 127 "$no_space" \
+        $'[ERROR] Unable to write to file.\n' "$old" "$O "
+    rm "$small/filler"
+    in_place "enable, room enough" enable 0 "$enabled_out" "" "$old$L"$'\n' "$L $O "
+    fill
+    in_place "disable, full file system" disable 0 "$removed" "" "$old" "$O "
+    umount "$preload"
+    umount "$small"
 }
 
 if [ "${1:-}" = --inside ]; then

@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "tests/support/expected.h"
@@ -171,6 +173,41 @@ TEST(StoreRead, FileHoldingNulIsNotRewritten) {
         EXPECT_EQ(result.status, 127) << c.action;
         EXPECT_EQ(readFile(files.preload), c.content) << c.action;
     }
+}
+
+// Opening a FIFO for reading waits for a writer, and a socket cannot be opened at all: each
+// ends the action with the reader's error at once, and nothing is created beside it.
+TEST(StoreRead, FifoOrSocketEndsTheActionWithTheReadError) {
+    ToolFiles files;
+    const std::string fifo = files.etc + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string socketPath = files.etc + "/socket";
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+
+    const struct {
+        std::string path;
+        std::string error;
+    } kinds[] = {{fifo, "Illegal seek"}, {socketPath, "No such device or address"}};
+    for (const auto& kind : kinds) {
+        for (const char* action : {"enable", "disable", "status"}) {
+            RunOptions options = withOverrides(kind.path, files.library);
+            options.timeLimitSeconds = 30;
+            RunResult result = runTool({action}, options);
+            EXPECT_EQ(result.out, pathAndErrno(kind.path, kind.error)) << kind.path << action;
+            EXPECT_EQ(result.err, overrideWarnings(kind.path, files.library, 1) + readFailed)
+                << kind.path << action;
+            EXPECT_EQ(result.status, 127) << kind.path << action;
+        }
+    }
+    close(listener);
+    EXPECT_EQ(entriesOf(files.etc), (std::set<std::string>{"fifo", "socket"}));
 }
 
 // An override that is present but empty counts: it names no file, so it reads as empty and

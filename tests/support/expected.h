@@ -43,6 +43,15 @@ inline std::string libraryWritableWarning(const std::string& library) {
     return "[WARNING] libombrex.so file is writable by group or others: " + library + "\n";
 }
 
+inline std::string libraryOwnerWarning(const std::string& library) {
+    return "[WARNING] libombrex.so file is owned by another user: " + library + "\n";
+}
+
+inline std::string linkWarning(const std::string& link) {
+    return "[WARNING] A symbolic link on the way to libombrex.so is owned by another user: " +
+           link + "\n";
+}
+
 inline std::string directoryWarning(const std::string& directory) {
     return "[WARNING] A directory above libombrex.so is writable by others: " + directory + "\n";
 }
@@ -51,6 +60,10 @@ inline const std::string anotherInstanceWarning =
     "[WARNING] Another Ombrex instance found in ld.so.preload file.\n";
 
 // Diagnostics before a failure or a finding.
+inline std::string lockDiagnostics(const std::string& preload, const std::string& lock) {
+    return diag("ld.so.preload path", preload) + diag("lock file path", lock);
+}
+
 inline std::string pathAndErrno(const std::string& preload, const std::string& error) {
     return diag("ld.so.preload path", preload) + diag("Error message", error);
 }
@@ -90,6 +103,10 @@ inline const std::string readAllocationFailed =
     error("Unable to malloc() for reading the file content.");
 inline const std::string nulRefused =
     error("Refusing to rewrite the ld.so.preload file: it contains a NUL byte.");
+inline const std::string keptChanging =
+    error("Unable to rewrite the ld.so.preload file: another program kept changing it.");
+inline const std::string lockTimedOut =
+    error("Unable to lock the ld.so.preload file: another run keeps it locked.");
 inline const std::string anotherInstance = error("Another Ombrex instance encountered.");
 inline const std::string duplicateEntry = error("Duplicate libombrex.so entry encountered");
 inline const std::string multipleReferences = error("Multiple Ombrex references found, aborting.");

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +70,15 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
         }
         if (options.umask) {
             umask(*options.umask);
+        }
+        if (options.fileSizeLimit) {
+            const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                childFail("setrlimit failed\n");
+            }
+        }
+        if (options.timeLimitSeconds != 0) {
+            alarm(options.timeLimitSeconds);
         }
         if (options.gid && (setgroups(0, nullptr) != 0 || setgid(*options.gid) != 0)) {
             childFail("setgid failed\n");

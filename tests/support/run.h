@@ -22,6 +22,10 @@ struct RunOptions {
     std::optional<gid_t> gid;
     std::optional<mode_t> umask;
     bool closeStdout = false;
+    // A file size limit (RLIMIT_FSIZE, bytes) for the child: a write past it fails.
+    std::optional<unsigned long> fileSizeLimit;
+    // The child is killed by SIGALRM after this many seconds: a run that hangs fails.
+    unsigned timeLimitSeconds = 0;
 };
 
 struct RunResult {
