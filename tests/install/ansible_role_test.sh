@@ -204,7 +204,11 @@ syslog_socket = /$long
 syslog_facility = local7
 syslog_tag = ${long:0:29}._-
 syslog_wait_ms = 60000
-sandboxed = record" "the library's values for the edge values"
+sandboxed = record
+skip_program = 
+skip_exe = 
+skip_uid = 
+skip_auid = " "the library's values for the edge values"
 
 # The rules' values that the role refused are the ones the library drops (conf lists none of
 # them, the blank-separated value aside, which the library would read as two), and the edge
