@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "cli/messages.h"
 #include "preload/locations.h"
@@ -12,8 +13,23 @@
 const char* libraryPathInUse = nullptr;
 void* libraryHandle = nullptr;
 
+namespace {
+
+// dlopen() opens the file for reading and would wait forever on a FIFO with no writer; a
+// library is only ever a file, so anything that may block on open is refused as unreadable.
+void refuseBlockingFile(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        ombrex_cli_printDiagValue("libombrex.so path", path);
+        ombrex_cli_fatal("Unable to access libombrex.so file");
+    }
+}
+
+} // namespace
+
 void ombrex_cli_loadLibrary() {
     const char* path = ombrex_cli_getReadableLibOmbrexSoPath();
+    refuseBlockingFile(path);
     libraryPathInUse = path;
     // dlopen searches the library path for a name without a slash, which access() took for
     // a file in the working directory: load that very file.

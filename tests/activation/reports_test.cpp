@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 
 #include "tests/support/expected.h"
 #include "tests/support/run.h"
@@ -102,6 +103,19 @@ TEST(Reports, ConfAndVersionWithEachStandIn) {
         EXPECT_EQ(result.status, c.status) << c.name;
         EXPECT_EQ(fileExists(trace) ? readFile(trace) : "", c.trace) << c.name;
         EXPECT_FALSE(fileExists(files.preload)) << c.name;
+    }
+}
+
+// Loading a FIFO would wait forever for a writer: it is refused like a file that cannot be read.
+TEST(Reports, FifoAsLibraryIsRefusedWithoutWaiting) {
+    for (const char* action : {"conf", "version"}) {
+        ToolFiles files;
+        const std::string fifo = files.scratch / "libombrex.so";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        RunResult result = runTool({action}, withOverrides(files.preload, fifo));
+        EXPECT_EQ(result.out, diag("libombrex.so path", fifo)) << action;
+        EXPECT_EQ(result.err, libraryWarning(fifo) + libraryInaccessible) << action;
+        EXPECT_EQ(result.status, 127) << action;
     }
 }
 
