@@ -10,4 +10,9 @@ extern void* libraryHandle;
 void ombrex_cli_loadLibrary();
 void* ombrex_cli_getSymbol(const char* name);
 
+// Opens the library at path for a look that may come to nothing: as ombrex_cli_loadLibrary
+// would, without waiting on a file that may block and without a word on failure. Null then;
+// the caller closes the handle.
+void* ombrex_cli_openLibraryQuietly(const char* path);
+
 #endif

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include "cli/messages.h"
+#include "library/loader.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ void ombrex_cli_warnIfConfigIgnored(const ConfigurationRecord& record) {
 }
 
 void ombrex_cli_warnIfUndeliverable(const char* libraryPath) {
-    void* handle = dlopen(libraryPath, RTLD_LAZY);
+    void* handle = ombrex_cli_openLibraryQuietly(libraryPath);
     if (handle == nullptr) {
         return;
     }

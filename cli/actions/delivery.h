@@ -23,7 +23,8 @@ bool ombrex_cli_describeUndeliverable(const DestinationRecord& record, char* lab
 void ombrex_cli_warnIfConfigIgnored(const ConfigurationRecord& record);
 
 // Asks the library at libraryPath whether its destination takes a record now and warns when
-// it does not. Says nothing when the library cannot be opened or predates the question.
+// it does not. Says nothing when the library cannot be opened (a FIFO is not even tried) or
+// predates the question.
 void ombrex_cli_warnIfUndeliverable(const char* libraryPath);
 
 #endif

@@ -1,6 +1,7 @@
 // conf and version through the built binary, with stand-ins for the library that answer in
-// known ways. Each stand-in appends its calls to a trace file, so the order of the calls and
-// the arguments the tool passes are checked as well as the output.
+// known ways, and status where it loads the library. Each stand-in appends its calls to a
+// trace file, so the order of the calls and the arguments the tool passes are checked as
+// well as the output.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -117,6 +118,20 @@ TEST(Reports, FifoAsLibraryIsRefusedWithoutWaiting) {
         EXPECT_EQ(result.err, libraryWarning(fifo) + libraryInaccessible) << action;
         EXPECT_EQ(result.status, 127) << action;
     }
+}
+
+// status asks the library last whether its records can be delivered; a FIFO in the
+// library's place is not opened for that, and the report ends as it does without a library.
+TEST(Reports, StatusDoesNotWaitOnAFifoAsLibrary) {
+    ToolFiles files;
+    const std::string fifo = files.scratch / "libombrex.so";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    RunOptions options = withOverrides(files.preload, fifo);
+    options.timeLimitSeconds = 30;
+    RunResult result = runTool({"status"}, options);
+    EXPECT_EQ(result.out, preloadNotEnabledLine + unpreloadedProcessLines);
+    EXPECT_EQ(result.err, libraryWarning(fifo) + preloadWarning(files.preload));
+    EXPECT_EQ(result.status, 0);
 }
 
 // An override without a slash names a file in the working directory, which is what the
