@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "cli/messages.h"
 #include "library/loader.h"
@@ -78,10 +79,11 @@ int describeDestinationReason(const DestinationRecord& record, char* reason, siz
     }
 }
 
-} // namespace
-
-bool ombrex_cli_describeIgnoredConfig(const ConfigurationRecord& record, const struct stat* status,
-                                      char* label, size_t capacity) {
+// The label of the warning for a configuration file that the library did not use; false when
+// it used the file, when there is none, or when the library says nothing. status is the
+// file's own (followed like the library's open), or null when unknown.
+bool describeIgnoredConfig(const ConfigurationRecord& record, const struct stat* status,
+                           char* label, size_t capacity) {
     char reason[160];
     if (describeConfigReason(record, status, reason, sizeof reason) < 0) {
         return false;
@@ -90,8 +92,9 @@ bool ombrex_cli_describeIgnoredConfig(const ConfigurationRecord& record, const s
     return true;
 }
 
-bool ombrex_cli_describeUndeliverable(const DestinationRecord& record, char* label,
-                                      size_t capacity) {
+// The same for a destination that cannot take a record now; false when it can, or when
+// recording is off.
+bool describeUndeliverable(const DestinationRecord& record, char* label, size_t capacity) {
     char reason[160];
     if (describeDestinationReason(record, reason, sizeof reason) < 0) {
         return false;
@@ -100,11 +103,13 @@ bool ombrex_cli_describeUndeliverable(const DestinationRecord& record, char* lab
     return true;
 }
 
+} // namespace
+
 void ombrex_cli_warnIfConfigIgnored(const ConfigurationRecord& record) {
     struct stat status;
     const bool known = stat(record.configFilePath, &status) == 0;
     char label[256];
-    if (ombrex_cli_describeIgnoredConfig(record, known ? &status : nullptr, label, sizeof label)) {
+    if (describeIgnoredConfig(record, known ? &status : nullptr, label, sizeof label)) {
         ombrex_cli_printWarningValue(label, record.configFilePath);
     }
 }
@@ -119,7 +124,7 @@ void ombrex_cli_warnIfUndeliverable(const char* libraryPath) {
     char label[256];
     if (check != nullptr) {
         const DestinationRecord* record = check();
-        if (ombrex_cli_describeUndeliverable(*record, label, sizeof label)) {
+        if (describeUndeliverable(*record, label, sizeof label)) {
             ombrex_cli_printWarningValue(label, record->path);
         }
     }
