@@ -23,18 +23,11 @@
 # Exit 77 when root or mount namespaces are not available (1 under CI=true, where this test
 # must run).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/namespace.sh"
 
 readonly preload=/etc/ld.so.preload
 readonly installed=/usr/local/lib/libombrex.so
 readonly config=/etc/ombrex.ini
-
-unavailable() {
-    echo "real_linker_test: cannot run: $*" >&2
-    if [ "${CI:-}" = true ]; then
-        exit 1
-    fi
-    exit 77
-}
 
 # Runs inside the namespace: $1 scratch directory, $2 ombrexctl, $3 library, $4 the other
 # product's library, $5 --records or "".
@@ -42,20 +35,8 @@ inside() {
     local scratch=$1 tool=$2 library=$3 other=$4 records=$5
     local failures=0
 
-    # The layers live on a tmpfs of the namespace's own, whatever file system the scratch
-    # directory is on; they vanish with the namespace.
-    mount -t tmpfs -o mode=0755 ombrex-e2e "$scratch/layers" || return 77
-    mkdir "$scratch"/layers/{etc,etc.work,lib,lib.work,run,run.work}
-    mount -t overlay overlay \
-        -o "lowerdir=/etc,upperdir=$scratch/layers/etc,workdir=$scratch/layers/etc.work" /etc ||
-        return 77
-    mount -t overlay overlay \
-        -o "lowerdir=/usr/local/lib,upperdir=$scratch/layers/lib,workdir=$scratch/layers/lib.work" \
-        /usr/local/lib || return 77
     # The tool keeps the lock for the system's preload file below /run.
-    mount -t overlay overlay \
-        -o "lowerdir=/run,upperdir=$scratch/layers/run,workdir=$scratch/layers/run.work" /run ||
-        return 77
+    mount_overlays "$scratch" /etc /usr/local/lib /run || return 77
 
     # Start from a machine without the library enabled, whatever the real one holds.
     rm -f "$preload" "$config"
@@ -144,7 +125,6 @@ inside() {
     expect_file "after enable" $'/usr/local/lib/libombrex.so\n'
     expect_lock_place
 
-
     expect "status after enable" 0 "$enabled$not_set$in_front$overloaded" "" \
         "${clean[@]}" "$tool" status
     expect_recorded "after enable" ombrex-e2e-after-enable yes
@@ -196,6 +176,18 @@ loaded_objects() {
         awk '$6 ~ "^/usr/local/lib/" { print $6 }' | sort -u | tr '\n' ' '
 }
 
+# expect_loaded WHAT EXPECTED: shows the objects that a fresh program loads now, and checks
+# them. (Runs inside the namespace and uses failures of inside.)
+expect_loaded() {
+    local what=$1 expected=$2 got
+    got=$(loaded_objects)
+    echo "$what: ${got:-nothing}"
+    if [ "$got" != "$expected" ]; then
+        echo "FAIL: $what: '$got', expected '$expected'" >&2
+        failures=$((failures + 1))
+    fi
+}
+
 # Runs inside the namespace, after the main sequence (uses clean, expect, expect_file and
 # failures of inside):
 # $1 scratch directory, $2 ombrexctl, $3 the other product's library.
@@ -209,22 +201,12 @@ disable_rows() {
 
     # row NAME CONTENT LEAVES OUTPUT LOADED_BEFORE LOADED_AFTER
     row() {
-        local name=$1 content=$2 leaves=$3 output=$4 before=$5 after=$6 got
+        local name=$1 content=$2 leaves=$3 output=$4 before=$5 after=$6
         printf '%s' "$content" >"$preload"
-        got=$(loaded_objects)
-        echo "disable row: $name: loaded before: ${got:-nothing}"
-        if [ "$got" != "$before" ]; then
-            echo "FAIL: $name: loaded before disable: '$got', expected '$before'" >&2
-            failures=$((failures + 1))
-        fi
+        expect_loaded "disable row: $name: loaded before" "$before"
         expect "disable: $name" 0 "$output" "" "${clean[@]}" "$tool" disable
         expect_file "disable: $name" "$leaves"
-        got=$(loaded_objects)
-        echo "disable row: $name: loaded after: ${got:-nothing}"
-        if [ "$got" != "$after" ]; then
-            echo "FAIL: $name: loaded after disable: '$got', expected '$after'" >&2
-            failures=$((failures + 1))
-        fi
+        expect_loaded "disable row: $name: loaded after" "$after"
     }
 
     row "the entry, then another library" "$L $O"$'\n' "$O"$'\n' "$removed" "$L $O " "$O "
@@ -251,7 +233,7 @@ disable_rows() {
 in_place_rows() {
     local scratch=$1 tool=$2
     local L=$installed O=/usr/local/lib/libother-a.so small=$scratch/small
-    local old got
+    local old
     # Many entries for the other product (the dynamic linker loads it once), then blanks: the
     # dynamic linker is given no comment, whose handling differs between its versions.
     old=""
@@ -276,15 +258,10 @@ in_place_rows() {
 
     # in_place NAME ACTION STATUS STDOUT STDERR CONTENT LOADED
     in_place() {
-        local name=$1 action=$2 status=$3 out=$4 err=$5 content=$6 loaded=$7 got
+        local name=$1 action=$2 status=$3 out=$4 err=$5 content=$6 loaded=$7
         expect "in place: $name" "$status" "$out" "$err" "${clean[@]}" "$tool" "$action"
         expect_file "in place: $name" "$content"
-        got=$(loaded_objects)
-        echo "in-place row: $name: exit $status, then a fresh program loads: ${got:-nothing}"
-        if [ "$got" != "$loaded" ]; then
-            echo "FAIL: in place: $name: loaded '$got', expected '$loaded'" >&2
-            failures=$((failures + 1))
-        fi
+        expect_loaded "in-place row: $name: exit $status, then a fresh program loads" "$loaded"
         "${clean[@]}" /bin/true 2>"$scratch/loader.err"
         if [ -s "$scratch/loader.err" ]; then
             echo "FAIL: in place: $name: the dynamic linker complains:" >&2
@@ -293,12 +270,7 @@ in_place_rows() {
         fi
     }
 
-    got=$(loaded_objects)
-    echo "in-place rows: before, a fresh program loads: ${got:-nothing}"
-    [ "$got" = "$O " ] || {
-        echo "FAIL: in place: loaded before: '$got'" >&2
-        failures=$((failures + 1))
-    }
+    expect_loaded "in-place rows: before, a fresh program loads" "$O "
     fill
     in_place "enable, full file system" enable 127 "$no_space" \
         $'[ERROR] Unable to write to file.\n' "$old" "$O "
@@ -326,12 +298,8 @@ library=$(readlink -f "$2")
 other=$(readlink -f "$3")
 records=${4:-}
 
-[ "$(id -u)" -eq 0 ] || unavailable "needs root"
-command -v unshare >/dev/null || unavailable "unshare is not installed"
-grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null ||
-    unavailable "no overlay file system"
+require_namespaces
 [ -d /usr/local/lib ] || unavailable "/usr/local/lib does not exist"
-unshare -m --propagation private true 2>/dev/null || unavailable "no mount namespaces"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ombrex-e2e.XXXXXX")
 chmod 0755 "$scratch"

@@ -18,14 +18,7 @@
 #
 # Exit 77 when root, mount namespaces, setpriv or strace are missing (1 under CI=true).
 set -euo pipefail
-
-unavailable() {
-    echo "skip_rules_test: cannot run: $*" >&2
-    if [ "${CI:-}" = true ]; then
-        exit 1
-    fi
-    exit 77
-}
+source "$(dirname "${BASH_SOURCE[0]}")/namespace.sh"
 
 # The executions of the table, by name.
 readonly executions="true tool link deep other long searched env caller nobody login unset"
@@ -34,14 +27,7 @@ readonly executions="true tool link deep other long searched env caller nobody l
 inside() {
     local scratch=$1 library=$2
     failures=0
-    mount -t tmpfs -o mode=0755 ombrex-skip "$scratch/layers" || return 77
-    mkdir "$scratch"/layers/{etc,etc.work,lib,lib.work}
-    mount -t overlay overlay \
-        -o "lowerdir=/etc,upperdir=$scratch/layers/etc,workdir=$scratch/layers/etc.work" /etc ||
-        return 77
-    mount -t overlay overlay \
-        -o "lowerdir=/usr/local/lib,upperdir=$scratch/layers/lib,workdir=$scratch/layers/lib.work" \
-        /usr/local/lib || return 77
+    mount_overlays "$scratch" /etc /usr/local/lib || return 77
     rm -f /etc/ld.so.preload /etc/ombrex.ini
     install -m 0755 "$library" /usr/local/lib/libombrex.so
 
@@ -237,13 +223,9 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 library=${1:?usage: skip_rules_test.sh LIBRARY}
-[ "$(id -u)" -eq 0 ] || unavailable "needs root for a private mount namespace"
-command -v unshare >/dev/null || unavailable "unshare is not installed (util-linux)"
+require_namespaces
 command -v setpriv >/dev/null || unavailable "setpriv is not installed (util-linux)"
 command -v strace >/dev/null || unavailable "strace is not installed (Debian package strace)"
-unshare -m --propagation private true 2>/dev/null || unavailable "mount namespaces are not available"
-grep -qw overlay /proc/filesystems || modprobe overlay 2>/dev/null ||
-    unavailable "the overlay file system is not available"
 (echo 4321 >/proc/self/loginuid) 2>/dev/null ||
     unavailable "the kernel keeps no login uid, or this process may not set one"
 
