@@ -11,31 +11,10 @@
 #define _GNU_SOURCE
 #include <errno.h>
 #include <stdio.h>
-#include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-static long long nowUs(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (long long)t.tv_sec * 1000000 + t.tv_nsec / 1000;
-}
-
-static long long microseconds(struct timeval t) {
-    return (long long)t.tv_sec * 1000000 + t.tv_usec;
-}
-
-static void usage(long long* user, long long* sys, long long* faults) {
-    struct rusage self;
-    struct rusage children;
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    *user = microseconds(self.ru_utime) + microseconds(children.ru_utime);
-    *sys = microseconds(self.ru_stime) + microseconds(children.ru_stime);
-    *faults = self.ru_minflt + children.ru_minflt;
-}
+#include "usage.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -43,7 +22,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     long long user0, sys0, faults0, user1, sys1, faults1;
-    usage(&user0, &sys0, &faults0);
+    cpuUs(&user0, &sys0, &faults0);
     const long long start = nowUs();
     const pid_t pid = fork();
     if (pid < 0) {
@@ -62,7 +41,7 @@ int main(int argc, char** argv) {
         }
     }
     const long long wall = nowUs() - start;
-    usage(&user1, &sys1, &faults1);
+    cpuUs(&user1, &sys1, &faults1);
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     printf("%lld %lld %lld %d %lld\n", wall, user1 - user0, sys1 - sys0, code, faults1 - faults0);
     return 0;

@@ -29,34 +29,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "usage.h"
+
 extern char** environ;
-
-static long long nowUs(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (long long)t.tv_sec * 1000000 + t.tv_nsec / 1000;
-}
-
-static long long microseconds(struct timeval t) {
-    return (long long)t.tv_sec * 1000000 + t.tv_usec;
-}
-
-/* CPU time and page faults of this process and of its children that have been waited for. */
-static void cpuUs(long long* user, long long* sys, long long* faults) {
-    struct rusage self;
-    struct rusage children;
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    *user = microseconds(self.ru_utime) + microseconds(children.ru_utime);
-    *sys = microseconds(self.ru_stime) + microseconds(children.ru_stime);
-    *faults = self.ru_minflt + children.ru_minflt;
-}
 
 static int succeeded(pid_t pid) {
     int status = 0;
