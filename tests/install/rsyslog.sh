@@ -8,7 +8,7 @@ need_command rsyslogd rsyslog
 need_command openssl openssl
 need_command jq jq
 need_command ip iproute2
-[ -f /usr/lib/x86_64-linux-gnu/rsyslog/omrelp.so ] || [ -n "$(find /usr/lib -name omrelp.so -print -quit)" ] ||
+[ -n "$(find /usr/lib -name omrelp.so -print -quit)" ] ||
     skip_or_fail "RELP is not installed (Debian package rsyslog-relp)"
 [ -n "$(find /usr/lib -name lmnsd_ossl.so -print -quit)" ] ||
     skip_or_fail "rsyslog's OpenSSL driver is not installed (Debian package rsyslog-openssl)"
