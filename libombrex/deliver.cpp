@@ -88,8 +88,8 @@ bool fail(Failure* failure, DestinationUse use, long result) {
     return false;
 }
 
-bool openFile(const char* path, Target& target, Failure* failure) {
-    const int fd = sys::open(path, logFlags | O_APPEND);
+bool openFile(const char* path, Target& target, Failure* failure, Held& held) {
+    const int fd = held.open([path] { return sys::open(path, logFlags | O_APPEND); });
     if (sys::failed(fd)) {
         return fail(failure, fd == -ELOOP ? DestinationFileLink : DestinationFileRefused, fd);
     }
@@ -109,12 +109,12 @@ bool openFile(const char* path, Target& target, Failure* failure) {
 
 // Connected, so that waiting until the socket is writable means waiting for room in the
 // daemon's own queue, which an unconnected socket cannot tell.
-bool openSocket(const Options& options, Target& target, Failure* failure) {
+bool openSocket(const Options& options, Target& target, Failure* failure, Held& held) {
     const size_t pathLength = textLength(options.syslogSocket);
     if (pathLength >= sizeof target.address.sun_path) {
         return fail(failure, DestinationSocketRefused, -ENAMETOOLONG);
     }
-    const int fd = sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = held.open([] { return sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
     if (sys::failed(fd)) {
         return fail(failure, DestinationSocketRefused, fd);
     }
@@ -291,7 +291,7 @@ DestinationUse judgeLog(const struct stat& status) {
 
 namespace {
 
-bool openTargetFor(const Options& options, Target& target, Failure* failure) {
+bool openTargetFor(const Options& options, Target& target, Failure* failure, Held& held) {
     target.destination = options.destination;
     target.format = options.format;
     target.fd = -1;
@@ -299,9 +299,9 @@ bool openTargetFor(const Options& options, Target& target, Failure* failure) {
     target.tag[0] = 0;
     switch (options.destination) {
     case Destination::File:
-        return openFile(options.file, target, failure);
+        return openFile(options.file, target, failure, held);
     case Destination::Syslog:
-        return openSocket(options, target, failure);
+        return openSocket(options, target, failure, held);
     case Destination::None:
         break;
     }
@@ -310,16 +310,18 @@ bool openTargetFor(const Options& options, Target& target, Failure* failure) {
 
 } // namespace
 
-bool openTarget(const Options& options, Target& target) {
-    return openTargetFor(options, target, nullptr);
+bool openTarget(const Options& options, Target& target, Held& held) {
+    return openTargetFor(options, target, nullptr, held);
 }
 
 DestinationUse checkTarget(const Options& options, int& error) {
     Target target;
     Failure failure = {DestinationReady, 0};
-    if (openTargetFor(options, target, &failure)) {
-        closeTarget(target);
+    Held held;
+    if (openTargetFor(options, target, &failure, held)) {
+        closeTarget(target, held);
     }
+    held.closeAll();
     error = failure.error;
     return failure.use;
 }
@@ -331,11 +333,9 @@ bool sendRecord(const Target& target, char* record, size_t length, uint32_t self
     return sendToLog(target, record, length, self);
 }
 
-void closeTarget(Target& target) {
-    if (target.fd >= 0) {
-        sys::close(target.fd);
-        target.fd = -1;
-    }
+void closeTarget(Target& target, Held& held) {
+    held.letGo(target.fd);
+    target.fd = -1;
 }
 
 uint32_t pendingLost(uint32_t self) {
