@@ -122,8 +122,8 @@ const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
     return out;
 }
 
-void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts,
-             const Known& known, Held& held) {
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts, const Known& known,
+             Held& held) {
     facts.auid = known.auid ? known.auidValue : loginUid(held);
     facts.ses = readId("/proc/self/sessionid", held);
     // The start of the line is enough: the terminal is its seventh field.

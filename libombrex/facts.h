@@ -22,8 +22,8 @@ struct Known; // rules.h
 // them): an id the kernel does not hold or that cannot be read is unsetId, a terminal that
 // cannot be read "unknown", an unreadable program file null. The terminal's name goes to
 // `tty`; the program's file is kept in `texts`, which has room for PATH_MAX bytes.
-void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts,
-             const Known& known, Held& held);
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts, const Known& known,
+             Held& held);
 
 // The login uid that the kernel's audit keeps for the process; unsetId when it holds none or
 // it cannot be read.

@@ -100,8 +100,9 @@ __attribute__((always_inline)) inline void afterExec(const ombrex::ExecEvent& ev
 
 // The async-signal-safe entry points: the record, then the system call itself. Inline, as
 // the record path's frames stand on the entry point's.
-__attribute__((always_inline)) inline int runExecve(const ombrex::ExecEvent& event, const char* path, char* const argv[],
-              char* const envp[]) {
+__attribute__((always_inline)) inline int runExecve(const ombrex::ExecEvent& event,
+                                                    const char* path, char* const argv[],
+                                                    char* const envp[]) {
     ombrex::Held held;
     const bool after = ombrex::recordBeforeExec(event, held);
     const long result = ombrex::sys::execve(path, argv, envp);
@@ -111,7 +112,8 @@ __attribute__((always_inline)) inline int runExecve(const ombrex::ExecEvent& eve
 
 // The entry points that call the C library's definition, which sets errno.
 template <typename Call>
-__attribute__((always_inline)) inline int runLibraryExec(const ombrex::ExecEvent& event, Call call) {
+__attribute__((always_inline)) inline int runLibraryExec(const ombrex::ExecEvent& event,
+                                                         Call call) {
     ombrex::Held held;
     const bool after = ombrex::recordBeforeExec(event, held);
     const int result = call();

@@ -122,8 +122,8 @@ __attribute__((noinline)) ConfigPeek peekConfig(bool sandboxed, const ExecEvent&
     RuleCheck check{options, event, held, Known{nullptr, 0, false, false}};
     if (!peek.off) {
         peek.pending = rulesOf(options);
-        peek.off = peek.pending != 0 &&
-                   leftOutOnStack(check, options, text, sizeof text, peek.pending);
+        peek.off =
+            peek.pending != 0 && leftOutOnStack(check, options, text, sizeof text, peek.pending);
     }
     if (!peek.off) {
         peek.workspace = keepInWorkspace(options, check.known, text);

@@ -133,7 +133,7 @@ struct LinkRead {
 // cannot be read leaves nothing to compare, and the execution is recorded; one longer than
 // the room is undecided.
 __attribute__((always_inline)) inline LinkRead linkVerdict(const char* link, const char* list,
-                                                          PathRoom room) {
+                                                           PathRoom room) {
     if (room.capacity == 0) {
         return LinkRead{Verdict::Undecided, -1};
     }
