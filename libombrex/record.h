@@ -78,13 +78,17 @@ struct SyslogHeader {
     const char* tag;
 };
 
+struct Pieces;
+
 // How a record is laid out.
 struct RecordStyle {
     const SyslogHeader* header; // null: a line of a file
     Format format;
+    Pieces* pieces; // null: the whole record in the buffer; else in these pieces (writer.h)
 };
 
-// Formats the record into buffer and returns its length (never more than capacity).
+// Formats the record into buffer (and pieces) and returns its length (never more than
+// capacity).
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style);
 

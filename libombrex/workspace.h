@@ -23,8 +23,21 @@
 #include "libombrex/predict.h"
 #include "libombrex/record.h"
 #include "libombrex/rules.h"
+#include "libombrex/writer.h"
 
 namespace ombrex {
+
+// How the record is laid out and handed to its destination: here rather than on the stack,
+// under the frames that format it.
+struct Layout {
+    SyslogHeader header;
+    Pieces pieces;
+    RecordStyle style;
+    RecordBytes bytes;
+    // The pieces of the record: what it built, and the longer values that need no escape,
+    // where the program keeps them.
+    struct iovec iov[32];
+};
 
 // The fixed parts first, then the texts (texts.h), so that a typical record keeps to the
 // first page.
@@ -35,6 +48,7 @@ struct Workspace {
     ProcessFacts facts;
     SearchSpace search;
     char tty[ttyNameCapacity];
+    Layout layout;
     // Room for the longest of each text, in the order they are kept: the configuration, the
     // calling program's file, the file a search found, the working directory, the descriptor's
     // file, the absolute path, and the record.

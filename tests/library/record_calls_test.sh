@@ -48,21 +48,21 @@ start="prctl openat newfstatat pread64"
 judge="newfstatat faccessat2 getpid"
 facts="clock_gettime getppid getresuid getresgid openat read openat read openat read readlinkat getcwd"
 file="file = $log"
-probe "file, kv" "$start $judge openat newfstatat $facts prlimit64 write execve" \
+probe "file, kv" "$start $judge openat newfstatat $facts prlimit64 writev execve" \
     "destination = file" "$file"
-probe "file, json" "$start $judge openat newfstatat $facts prlimit64 write execve" \
+probe "file, json" "$start $judge openat newfstatat $facts prlimit64 writev execve" \
     "destination = file" "$file" "format = json"
-probe "syslog" "$start $judge socket connect $facts sendto execve" \
+probe "syslog" "$start $judge socket connect $facts sendmsg execve" \
     "destination = syslog" "syslog_socket = $socket"
 probe "none" "$start execve" "destination = none"
 # The login uid and the calling program, read for the rules, are not read again.
 probe "file, rules that match nothing" \
-    "$start getresuid openat read readlinkat openat readlinkat $judge openat newfstatat clock_gettime getppid getresuid getresgid openat read openat read getcwd prlimit64 write execve" \
+    "$start getresuid openat read readlinkat openat readlinkat $judge openat newfstatat clock_gettime getppid getresuid getresgid openat read openat read getcwd prlimit64 writev execve" \
     "destination = file" "$file" "skip_uid = 4294967294" "skip_auid = 4294967294" \
     "skip_exe = /nowhere" "skip_program = /nowhere"
 # A file too large for the stack is read once, into the library's workspace: the same calls.
 probe "file, large configuration file" \
-    "$start $judge openat newfstatat $facts prlimit64 write execve" \
+    "$start $judge openat newfstatat $facts prlimit64 writev execve" \
     "destination = file" "$file" "; $(printf 'padding %.0s' $(seq 40))"
 
 expect_eq "$(grep -c '^call=execve .* file="/bin/true" argc=2 arg0="/bin/true" arg1="calls-[0-9]*"$' "$log")" 3 \
