@@ -7,9 +7,9 @@
 // too. A thread that forks meanwhile gives its child copies of them (closed when that child
 // executes anything, as during the record itself), and descriptors opened by other threads
 // meanwhile get higher numbers. None is left behind: the exec closes them or the entry point
-// does. A process at its limit of descriptors gets the same record as one with a single
-// descriptor to spare: an open that fails for want of a descriptor closes those held and is
-// tried again.
+// does. A process near its limit of descriptors needs no more free ones than if each were
+// closed at once: an open that fails for want of a descriptor closes those held and is tried
+// again.
 #ifndef OMBREX_LIBOMBREX_HELD_H
 #define OMBREX_LIBOMBREX_HELD_H
 
