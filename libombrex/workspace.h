@@ -9,8 +9,8 @@
 // an anonymous mapping of its own instead, unmapped when the record is done, so that no two
 // records ever share one. It is never taken over: a forked child whose parent had another
 // thread in the middle of a record, and the parent of a vfork child killed in the middle of
-// one, find it taken for good and make their records in mappings, as correct as before and a
-// mapping dearer.
+// one, find it taken for good and make their records in mappings: as correct, and a mapping
+// dearer.
 #ifndef OMBREX_LIBOMBREX_WORKSPACE_H
 #define OMBREX_LIBOMBREX_WORKSPACE_H
 
