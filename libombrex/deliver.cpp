@@ -88,8 +88,8 @@ bool fail(Failure* failure, DestinationUse use, long result) {
     return false;
 }
 
-bool openFile(const char* path, Target& target, Failure* failure) {
-    const int fd = sys::open(path, logFlags | O_APPEND);
+bool openFile(const char* path, Target& target, Failure* failure, Held& held) {
+    const int fd = held.open([path] { return sys::open(path, logFlags | O_APPEND); });
     if (sys::failed(fd)) {
         return fail(failure, fd == -ELOOP ? DestinationFileLink : DestinationFileRefused, fd);
     }
@@ -109,12 +109,12 @@ bool openFile(const char* path, Target& target, Failure* failure) {
 
 // Connected, so that waiting until the socket is writable means waiting for room in the
 // daemon's own queue, which an unconnected socket cannot tell.
-bool openSocket(const Options& options, Target& target, Failure* failure) {
+bool openSocket(const Options& options, Target& target, Failure* failure, Held& held) {
     const size_t pathLength = textLength(options.syslogSocket);
     if (pathLength >= sizeof target.address.sun_path) {
         return fail(failure, DestinationSocketRefused, -ENAMETOOLONG);
     }
-    const int fd = sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = held.open([] { return sys::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
     if (sys::failed(fd)) {
         return fail(failure, DestinationSocketRefused, fd);
     }
@@ -136,11 +136,11 @@ bool openSocket(const Options& options, Target& target, Failure* failure) {
     return true;
 }
 
-// write(2), made again when a signal interrupted it before it wrote anything.
-long writeRecord(int fd, const char* record, size_t length) {
+// writev(2), made again when a signal interrupted it before it wrote anything.
+long writeRecord(int fd, const RecordBytes& record) {
     long written;
     do {
-        written = sys::write(fd, record, length);
+        written = sys::writev(fd, record.iov, record.count);
     } while (written == -EINTR);
     return written;
 }
@@ -151,7 +151,7 @@ long writeRecord(int fd, const char* record, size_t length) {
 // and a line feed, a blank line that no reader takes for a record, through a descriptor of
 // its own without O_APPEND (a write through the first one would go to the end of the file).
 // They lie below the size limit, since the kernel wrote them, so this raises nothing.
-void blankOut(const Target& target, char* record, long count) {
+void blankOut(const Target& target, char* blanks, long count) {
     // The appending descriptor's offset is just past what this write appended.
     const long end = sys::seek(target.fd, 0, sys::fromCurrent);
     if (sys::failed(end) || end < count) {
@@ -165,11 +165,11 @@ void blankOut(const Target& target, char* record, long count) {
     if (!sys::failed(sys::fstat(fd, &status)) && status.st_dev == target.device &&
         status.st_ino == target.inode) {
         for (long i = 0; i < count - 1; ++i) {
-            record[i] = ' ';
+            blanks[i] = ' ';
         }
-        record[count - 1] = '\n';
+        blanks[count - 1] = '\n';
         for (long done = 0; done < count;) {
-            const long written = sys::pwrite(fd, record + done, static_cast<size_t>(count - done),
+            const long written = sys::pwrite(fd, blanks + done, static_cast<size_t>(count - done),
                                              end - count + done);
             if (written <= 0 && written != -EINTR) {
                 break;
@@ -183,10 +183,10 @@ void blankOut(const Target& target, char* record, long count) {
 // One write(2) on the descriptor opened with O_APPEND: the kernel appends it at the end of
 // the file in one piece, holding the file's own lock for it, so records of concurrent
 // processes never interleave and nobody else's cooperation is needed. Whole, or repaired.
-long appendOnce(const Target& target, char* record, size_t length) {
-    const long written = writeRecord(target.fd, record, length);
-    if (written > 0 && written < static_cast<long>(length)) {
-        blankOut(target, record, written);
+long appendOnce(const Target& target, const RecordBytes& record) {
+    const long written = writeRecord(target.fd, record);
+    if (written > 0 && written < static_cast<long>(record.length)) {
+        blankOut(target, record.scratch, written);
     }
     return written;
 }
@@ -196,7 +196,8 @@ long appendOnce(const Target& target, char* record, size_t length) {
 // that another writer's append made too long after all is cut by the kernel and blanked out.
 // SIGXFSZ is held back meanwhile, and one that this write raised is taken back, so that the
 // program's pending signals stay as they were.
-bool appendWithinLimit(const Target& target, char* record, size_t length, uint64_t limit) {
+bool appendWithinLimit(const Target& target, const RecordBytes& record, uint64_t limit) {
+    const size_t length = record.length;
     const sys::SignalSet fileSize = sys::signalBit(SIGXFSZ);
     sys::SignalSet mask = 0;
     if (sys::failed(sys::sigprocmask(SIG_BLOCK, &fileSize, &mask))) {
@@ -209,7 +210,7 @@ bool appendWithinLimit(const Target& target, char* record, size_t length, uint64
     if (!sys::failed(sys::fstat(target.fd, &status)) && status.st_size >= 0 &&
         static_cast<uint64_t>(status.st_size) <= limit &&
         length <= limit - static_cast<uint64_t>(status.st_size)) {
-        const long written = appendOnce(target, record, length);
+        const long written = appendOnce(target, record);
         whole = written == static_cast<long>(length);
         if (written == -EFBIG && (pending & fileSize) == 0) {
             sys::takePendingSignal(&fileSize);
@@ -219,11 +220,11 @@ bool appendWithinLimit(const Target& target, char* record, size_t length, uint64
     return whole;
 }
 
-long sendOnce(int fd, const char* record, size_t length) {
+long sendOnce(int fd, const RecordBytes& record) {
     long sent;
     do {
         // MSG_DONTWAIT: a full queue is waited for below, within the bound, never longer.
-        sent = sys::send(fd, record, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = sys::sendPieces(fd, record.iov, record.count, MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (sent == -EINTR);
     return sent;
 }
@@ -236,9 +237,10 @@ int64_t monotonicNanoseconds() {
 
 // A full queue is waited for, up to the bound, once per process: a daemon that has stopped
 // reading delays each process by the bound at most once, and its later records are not sent.
-__attribute__((noinline)) bool sendToLog(const Target& target, const char* record, size_t length,
+__attribute__((noinline)) bool sendToLog(const Target& target, const RecordBytes& record,
                                          uint32_t self) {
-    long sent = sendOnce(target.fd, record, length);
+    const size_t length = record.length;
+    long sent = sendOnce(target.fd, record);
     if (sent != -EAGAIN || target.waitMs == 0 || gaveUpWaiting(self)) {
         return sent == static_cast<long>(length);
     }
@@ -258,7 +260,7 @@ __attribute__((noinline)) bool sendToLog(const Target& target, const char* recor
             return false;
         }
         if (ready > 0) {
-            sent = sendOnce(target.fd, record, length);
+            sent = sendOnce(target.fd, record);
             if (sent != -EAGAIN) {
                 return sent == static_cast<long>(length);
             }
@@ -266,15 +268,15 @@ __attribute__((noinline)) bool sendToLog(const Target& target, const char* recor
     }
 }
 
-__attribute__((noinline)) bool appendToFile(const Target& target, char* record, size_t length) {
+__attribute__((noinline)) bool appendToFile(const Target& target, const RecordBytes& record) {
     sys::Limit limit;
     if (sys::failed(sys::getLimit(RLIMIT_FSIZE, &limit))) {
         return false;
     }
     if (limit.soft == unlimited) {
-        return appendOnce(target, record, length) == static_cast<long>(length);
+        return appendOnce(target, record) == static_cast<long>(record.length);
     }
-    return appendWithinLimit(target, record, length, limit.soft);
+    return appendWithinLimit(target, record, limit.soft);
 }
 
 } // namespace
@@ -291,7 +293,7 @@ DestinationUse judgeLog(const struct stat& status) {
 
 namespace {
 
-bool openTargetFor(const Options& options, Target& target, Failure* failure) {
+bool openTargetFor(const Options& options, Target& target, Failure* failure, Held& held) {
     target.destination = options.destination;
     target.format = options.format;
     target.fd = -1;
@@ -299,9 +301,9 @@ bool openTargetFor(const Options& options, Target& target, Failure* failure) {
     target.tag[0] = 0;
     switch (options.destination) {
     case Destination::File:
-        return openFile(options.file, target, failure);
+        return openFile(options.file, target, failure, held);
     case Destination::Syslog:
-        return openSocket(options, target, failure);
+        return openSocket(options, target, failure, held);
     case Destination::None:
         break;
     }
@@ -310,32 +312,32 @@ bool openTargetFor(const Options& options, Target& target, Failure* failure) {
 
 } // namespace
 
-bool openTarget(const Options& options, Target& target) {
-    return openTargetFor(options, target, nullptr);
+bool openTarget(const Options& options, Target& target, Held& held) {
+    return openTargetFor(options, target, nullptr, held);
 }
 
 DestinationUse checkTarget(const Options& options, int& error) {
     Target target;
     Failure failure = {DestinationReady, 0};
-    if (openTargetFor(options, target, &failure)) {
-        closeTarget(target);
+    Held held;
+    if (openTargetFor(options, target, &failure, held)) {
+        closeTarget(target, held);
     }
+    held.closeAll();
     error = failure.error;
     return failure.use;
 }
 
-bool sendRecord(const Target& target, char* record, size_t length, uint32_t self) {
+bool sendRecord(const Target& target, const RecordBytes& record, uint32_t self) {
     if (target.destination != Destination::Syslog) {
-        return appendToFile(target, record, length);
+        return appendToFile(target, record);
     }
-    return sendToLog(target, record, length, self);
+    return sendToLog(target, record, self);
 }
 
-void closeTarget(Target& target) {
-    if (target.fd >= 0) {
-        sys::close(target.fd);
-        target.fd = -1;
-    }
+void closeTarget(Target& target, Held& held) {
+    held.letGo(target.fd);
+    target.fd = -1;
 }
 
 uint32_t pendingLost(uint32_t self) {

@@ -7,8 +7,10 @@
 #include <stdint.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 
+#include "libombrex/held.h"
 #include "libombrex/options.h"
 
 namespace ombrex {
@@ -35,14 +37,24 @@ struct Target {
 DestinationUse judgeLog(const struct stat& status);
 
 // False when there is nothing to write to (logging off, missing or untrusted file, no socket).
-bool openTarget(const Options& options, Target& target);
+// An open that finds no descriptor free closes those held first and tries again.
+bool openTarget(const Options& options, Target& target, Held& held);
+
+// A record in pieces (writer.h), one write or datagram, and room for recordCapacity bytes
+// where the blanks that repair a short write are built.
+struct RecordBytes {
+    const struct iovec* iov;
+    unsigned count;
+    size_t length; // of all pieces
+    char* scratch;
+};
 
 // Delivers the record whole, or not at all; false when it was not delivered. `self` is the
 // calling process, which waits for room in the system log's queue only until it first gives up.
-// The record's bytes may be overwritten.
-bool sendRecord(const Target& target, char* record, size_t length, uint32_t self);
+bool sendRecord(const Target& target, const RecordBytes& record, uint32_t self);
 
-void closeTarget(Target& target);
+// Lets the destination's descriptor go (held.h).
+void closeTarget(Target& target, Held& held);
 
 // Opens and closes the destination as openTarget does, for ombrexctl: DestinationReady, or
 // what stopped it, with the errno of the call that failed in error (else 0).

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 
+#include "libombrex/rules.h"
 #include "libombrex/sys.h"
 #include "libombrex/writer.h"
 
@@ -12,8 +13,9 @@ namespace {
 
 // Reads at most capacity - 1 bytes of a small file at its start and NUL-terminates them;
 // returns the length, or -1.
-long readSmallFile(const char* path, char* text, size_t capacity) {
-    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+__attribute__((always_inline)) inline long readSmallFile(const char* path, char* text,
+                                                         size_t capacity, Held& held) {
+    const int fd = held.open([path] { return sys::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY); });
     if (sys::failed(fd)) {
         return -1;
     }
@@ -21,7 +23,7 @@ long readSmallFile(const char* path, char* text, size_t capacity) {
     do {
         length = sys::read(fd, text, capacity - 1);
     } while (length == -EINTR);
-    sys::close(fd);
+    held.letGo(fd);
     if (sys::failed(length)) {
         return -1;
     }
@@ -30,9 +32,9 @@ long readSmallFile(const char* path, char* text, size_t capacity) {
 }
 
 // A login uid or session id as the kernel writes it: decimal digits and a line end.
-uint32_t readId(const char* path) {
+uint32_t readId(const char* path, Held& held) {
     char text[16];
-    const long length = readSmallFile(path, text, sizeof text);
+    const long length = readSmallFile(path, text, sizeof text, held);
     uint64_t value = 0;
     long i = 0;
     for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
@@ -120,21 +122,22 @@ const char* ttyName(uint32_t device, char (&out)[ttyNameCapacity]) {
     return out;
 }
 
-void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts) {
-    facts.auid = loginUid();
-    facts.ses = readId("/proc/self/sessionid");
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts, const Known& known,
+             Held& held) {
+    facts.auid = known.auid ? known.auidValue : loginUid(held);
+    facts.ses = readId("/proc/self/sessionid", held);
     // The start of the line is enough: the terminal is its seventh field.
     char* const stat = texts.next();
-    const long length = readSmallFile("/proc/self/stat", stat, 256);
+    const long length = readSmallFile("/proc/self/stat", stat, 256, held);
     uint32_t device = 0;
     facts.tty = length > 0 && statTerminal(stat, static_cast<size_t>(length), device)
                     ? ttyName(device, tty)
                     : "unknown";
-    facts.exe = keepLinkTarget("/proc/self/exe", texts);
+    facts.exe = known.exe ? known.exeText : keepLinkTarget("/proc/self/exe", texts);
 }
 
-uint32_t loginUid() {
-    return readId("/proc/self/loginuid");
+uint32_t loginUid(Held& held) {
+    return readId("/proc/self/loginuid", held);
 }
 
 const char* keepLinkTarget(const char* path, TextArea& texts) {

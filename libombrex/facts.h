@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <stdint.h>
 
+#include "libombrex/held.h"
 #include "libombrex/record.h"
 #include "libombrex/texts.h"
 
@@ -15,15 +16,18 @@ namespace ombrex {
 // "pts/4294967295" and "4095:1048575" fit.
 inline constexpr size_t ttyNameCapacity = 24;
 
-// Sets facts.auid, ses, tty and exe: an id the kernel does not hold or that cannot be read is
-// unsetId, a terminal that cannot be read "unknown", an unreadable program file null. The
-// terminal's name goes to `tty`; the program's file is kept in `texts`, which has room for
-// PATH_MAX bytes.
-void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts);
+struct Known; // rules.h
+
+// Sets facts.ses and tty, and auid and exe unless `known` holds them already (the rules read
+// them): an id the kernel does not hold or that cannot be read is unsetId, a terminal that
+// cannot be read "unknown", an unreadable program file null. The terminal's name goes to
+// `tty`; the program's file is kept in `texts`, which has room for PATH_MAX bytes.
+void readWho(ProcessFacts& facts, char (&tty)[ttyNameCapacity], TextArea& texts, const Known& known,
+             Held& held);
 
 // The login uid that the kernel's audit keeps for the process; unsetId when it holds none or
 // it cannot be read.
-uint32_t loginUid();
+uint32_t loginUid(Held& held);
 
 // The target of the symbolic link at path, kept in `texts` (room for PATH_MAX bytes); null
 // when it cannot be read. The kernel shows a process's program file and open files so.

@@ -26,6 +26,7 @@
 
 #include "libombrex/bytes.h"
 #include "libombrex/export.h"
+#include "libombrex/held.h"
 #include "libombrex/lookup.h"
 #include "libombrex/record.h"
 #include "libombrex/sys.h"
@@ -86,24 +87,37 @@ int execResult(long result) {
     return fail(static_cast<int>(-result));
 }
 
-// The async-signal-safe entry points: the record, then the system call itself.
-int runExecve(const ombrex::ExecEvent& event, const char* path, char* const argv[],
-              char* const envp[]) {
-    const bool after = ombrex::recordBeforeExec(event);
-    const long result = ombrex::sys::execve(path, argv, envp);
+// After the call returned: the descriptors that the record before it held (held.h), then the
+// record of a refused call, whose own descriptors go at once.
+__attribute__((always_inline)) inline void afterExec(const ombrex::ExecEvent& event, bool after,
+                                                     int error, ombrex::Held& held) {
+    held.closeAll();
     if (after) {
-        ombrex::recordRefusedExec(event, static_cast<int>(-result));
+        ombrex::recordRefusedExec(event, error, held);
+        held.closeAll();
     }
+}
+
+// The async-signal-safe entry points: the record, then the system call itself. Inline, as
+// the record path's frames stand on the entry point's.
+__attribute__((always_inline)) inline int runExecve(const ombrex::ExecEvent& event,
+                                                    const char* path, char* const argv[],
+                                                    char* const envp[]) {
+    ombrex::Held held;
+    const bool after = ombrex::recordBeforeExec(event, held);
+    const long result = ombrex::sys::execve(path, argv, envp);
+    afterExec(event, after, static_cast<int>(-result), held);
     return execResult(result);
 }
 
 // The entry points that call the C library's definition, which sets errno.
-template <typename Call> int runLibraryExec(const ombrex::ExecEvent& event, Call call) {
-    const bool after = ombrex::recordBeforeExec(event);
+template <typename Call>
+__attribute__((always_inline)) inline int runLibraryExec(const ombrex::ExecEvent& event,
+                                                         Call call) {
+    ombrex::Held held;
+    const bool after = ombrex::recordBeforeExec(event, held);
     const int result = call();
-    if (after) {
-        ombrex::recordRefusedExec(event, errno);
-    }
+    afterExec(event, after, errno, held);
     return result;
 }
 
@@ -113,7 +127,9 @@ template <typename Call> int runSpawn(const ombrex::ExecEvent& event, pid_t* pid
     pid_t child = -1;
     pid_t* const where = pid != nullptr ? pid : &child;
     const int error = call(where);
-    ombrex::recordSpawn(event, error, error == 0 ? *where : -1);
+    ombrex::Held held;
+    ombrex::recordSpawn(event, error, error == 0 ? *where : -1, held);
+    held.closeAll();
     return error;
 }
 
@@ -203,11 +219,10 @@ OMBREX_EXPORT int fexecve(int fd, char* const argv[], char* const envp[]) {
     }
     const ombrex::ExecEvent event{
         "fexecve", "", argv, fd, fd, ombrex::sys::emptyPath, ombrex::Search::None, false};
-    const bool after = ombrex::recordBeforeExec(event);
+    ombrex::Held held;
+    const bool after = ombrex::recordBeforeExec(event, held);
     const int result = fexecveCall(fd, argv, envp);
-    if (after) {
-        ombrex::recordRefusedExec(event, errno);
-    }
+    afterExec(event, after, errno, held);
     return result;
 }
 

@@ -11,6 +11,7 @@
 #define OMBREX_LIBOMBREX_OPTIONS_H
 
 #include <stddef.h>
+#include <stdint.h>
 #include <sys/stat.h>
 
 #include "library/ombrex.h"
@@ -24,13 +25,13 @@
 
 namespace ombrex {
 
-enum class Destination { Syslog, File, None };
+enum class Destination : uint8_t { Syslog, File, None };
 
 // How a record is written: key=value fields, or one JSON object.
-enum class Format { Kv, Json };
+enum class Format : uint8_t { Kv, Json };
 
 // Whether a process under a seccomp filter is recorded.
-enum class Sandboxed { Skip, Record };
+enum class Sandboxed : uint8_t { Skip, Record };
 
 // The built-in value of the sandboxed option: what a process under a filter does before it
 // could read the file (see record.cpp).
@@ -48,23 +49,24 @@ inline constexpr size_t maxTagLength = 32;
 inline constexpr unsigned maxSyslogWaitMs = 60000;
 inline constexpr unsigned defaultSyslogWaitMs = 1000;
 
-// Plain data: every field is set by setDefaults(), so no constructor ever runs.
+// Plain data: every field is set by setDefaults(), so no constructor ever runs. The pointers
+// first and the small fields together: the record path keeps one on the stack.
 struct Options {
-    Destination destination;
-    Format format;
     const char* file;         // absolute path of an existing regular file
     const char* syslogSocket; // absolute path of a datagram socket
-    int facility;             // syslog facility code
     const char* tag;
-    unsigned syslogWaitMs;  // 0: never wait for room in the queue
-    char syslogWaitText[8]; // syslogWaitMs in decimal, for the conf report
-    Sandboxed sandboxed;
     // The rules that leave executions out (rules.h): lists of valid values, one blank between
     // each two; empty when there are none.
     const char* skipProgram;
     const char* skipExe;
     const char* skipUid;
     const char* skipAuid;
+    int facility;           // syslog facility code
+    unsigned syslogWaitMs;  // 0: never wait for room in the queue
+    char syslogWaitText[8]; // syslogWaitMs in decimal, for the conf report
+    Destination destination;
+    Format format;
+    Sandboxed sandboxed;
 };
 
 void setDefaults(Options& options);

@@ -14,6 +14,7 @@
 #include "libombrex/rules.h"
 #include "libombrex/sys.h"
 #include "libombrex/texts.h"
+#include "libombrex/workspace.h"
 #include "libombrex/writer.h"
 
 namespace ombrex {
@@ -262,23 +263,6 @@ const char* numbered(char (&out)[32], const char* prefix, uint64_t value) {
     return out;
 }
 
-// Everything the record path needs beyond a few words, in one anonymous mapping per record:
-// the caller's stack may be a thread's 16 KiB, a signal handler's alternate stack or a vfork
-// child's borrowed one, and no static buffer could be shared by threads and signal handlers.
-// The mapping is gone before the call goes on, so even a vfork child leaves its parent's
-// address space as it found it. The fixed parts come first, then the texts (texts.h).
-struct Workspace {
-    Options options;
-    Target target;
-    ProcessFacts facts;
-    SearchSpace search;
-    char tty[ttyNameCapacity];
-    // Room for the longest of each text, in the order they are kept: the configuration, the
-    // file a search found, the program's file, the working directory, the descriptor's file,
-    // the absolute path, and the record.
-    char texts[configTextCapacity + 1 + 4 * PATH_MAX + 2 * PATH_MAX + recordCapacity];
-};
-
 // The file a PATH search found, absolute: joined to the working directory when relative.
 const char* absolutePath(const char* found, const char* cwd, TextArea& texts) {
     if (found[0] == 0 || found[0] == '/' || cwd == nullptr) {
@@ -304,15 +288,21 @@ const char* absolutePath(const char* found, const char* cwd, TextArea& texts) {
     return texts.keep(cwdLength + slash + foundLength);
 }
 
-// The number of the last record made in this program image. A forked child goes on from its
-// parent's number, and a vfork child takes the next one in its parent's memory: either way no
-// two records of one process id and image share a number.
-uint64_t lastSequence;
+enum class Stage { Before, After };
+
+// The record to be made: before the call, or after it with its error and, for posix_spawn,
+// the new process.
+struct Outcome {
+    Stage stage;
+    int error;
+    int64_t child;
+};
 
 // The facts of the record: the time, its number, the process (for posix_spawn the new one, whose
-// parent is the caller), who runs it and where, and the file.
-void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t self,
-                 int64_t child) {
+// parent is the caller), who runs it and where, and the file. facts.sender is set already. A
+// frame of its own, beside the formatting rather than under it.
+__attribute__((noinline)) void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event,
+                                           const Outcome& outcome, Held& held) {
     ProcessFacts& facts = w.facts;
     struct timespec now = {0, 0};
     if (sys::failed(sys::clockTime(CLOCK_REALTIME, &now))) {
@@ -321,10 +311,9 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     }
     facts.seconds = now.tv_sec;
     facts.nanoseconds = now.tv_nsec;
-    facts.sequence = __atomic_add_fetch(&lastSequence, 1, __ATOMIC_RELAXED);
-    facts.sender = self;
-    facts.pid = event.spawn ? child : self;
-    facts.ppid = event.spawn ? self : sys::getppid();
+    facts.sequence = nextSequence();
+    facts.pid = event.spawn ? outcome.child : facts.sender;
+    facts.ppid = event.spawn ? facts.sender : sys::getppid();
     uint32_t saved = 0;
     if (sys::failed(sys::getresuid(&facts.uid, &facts.euid, &saved))) {
         facts.uid = facts.euid = ~uint32_t{0};
@@ -332,7 +321,7 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
     if (sys::failed(sys::getresgid(&facts.gid, &facts.egid, &saved))) {
         facts.gid = facts.egid = ~uint32_t{0};
     }
-    readWho(facts, w.tty, texts);
+    readWho(facts, w.tty, texts, w.known, held);
     const long cwdLength = sys::getcwd(texts.next(), PATH_MAX);
     facts.cwd = cwdLength > 0 ? texts.keep(static_cast<size_t>(cwdLength - 1)) : nullptr;
 
@@ -351,44 +340,49 @@ void gatherFacts(Workspace& w, TextArea& texts, const ExecEvent& event, uint32_t
 
 // Writes the record to the configured destination; a record that does not get there is
 // counted, and one that does carries the count of those before it, which it settles.
-void deliver(Workspace& w, TextArea& texts, const ExecEvent& event, int error, int64_t child) {
+//
+// A frame of its own, and what the record is laid out by in the workspace: the frames of the
+// formatting stand on it.
+__attribute__((noinline)) void deliver(Workspace& w, TextArea& texts, const ExecEvent& event,
+                                       const Outcome& outcome, Held& held) {
     const auto self = static_cast<uint32_t>(sys::getpid());
-    if (!openTarget(w.options, w.target)) {
+    if (!openTarget(w.options, w.target, held)) {
         countLostRecord(self);
         return;
     }
-    gatherFacts(w, texts, event, self, child);
-    w.facts.error = error;
+    w.facts.sender = self;
+    gatherFacts(w, texts, event, outcome, held);
+    w.facts.error = outcome.error;
     w.facts.lost = pendingLost(self);
-    const SyslogHeader header{w.target.facility, w.target.tag};
+    Layout& l = w.layout;
+    l.header = SyslogHeader{w.target.facility, w.target.tag};
+    l.pieces = Pieces{l.iov, sizeof l.iov / sizeof l.iov[0], 0};
+    l.style = RecordStyle{w.target.destination == Destination::Syslog ? &l.header : nullptr,
+                          w.target.format, &l.pieces};
     char* const record = texts.next();
-    const RecordStyle style{w.target.destination == Destination::Syslog ? &header : nullptr,
-                            w.target.format};
-    const size_t length = formatRecord(record, recordCapacity, event, w.facts, style);
-    if (sendRecord(w.target, record, length, self)) {
+    const size_t length = formatRecord(record, recordCapacity, event, w.facts, l.style);
+    l.bytes = RecordBytes{l.iov, l.pieces.count, length, record};
+    if (sendRecord(w.target, l.bytes, self)) {
         settleLost(self, w.facts.lost);
     } else {
         countLostRecord(self);
     }
-    closeTarget(w.target);
+    closeTarget(w.target, held);
 }
 
-enum class Stage { Before, After };
-
-// The record to be made: before the call, or after it with its error and, for posix_spawn,
-// the new process.
-struct Outcome {
-    Stage stage;
-    int error;
-    int64_t child;
-};
-
-// Whether a rule that the peek left undecided leaves the execution out, with the mapping's
+// Whether a rule that the peek left undecided leaves the execution out, with the workspace's
 // room for the paths; the program of a PATH search is decided once `found` holds its result.
-bool leftOutHere(TextArea& texts, const Options& options, const ExecEvent& event, const char* found,
-                 unsigned& pending) {
-    return pending != 0 &&
-           leftOut(options, event, found, PathRoom{texts.next(), PATH_MAX}, pending);
+// The calling program's file, when a rule read it, is kept for the record.
+bool leftOutHere(TextArea& texts, RuleCheck& check, const char* found, unsigned& pending) {
+    if (pending == 0) {
+        return false;
+    }
+    char* const room = texts.next();
+    const bool out = leftOut(check, found, PathRoom{room, PATH_MAX}, pending);
+    if (!out && check.known.exeText == room) {
+        texts.keep(textLength(room));
+    }
+    return out;
 }
 
 enum class When { Now, Later, Never };
@@ -416,39 +410,54 @@ When settle(Workspace& w, TextArea& texts, const ExecEvent& event, const Outcome
     return outcome.error != 0 && prediction == Prediction::Absent ? When::Never : When::Now;
 }
 
-// The record path from the mapping to its release. Before the call, the record is written
-// only when the call is expected to run the program; the result says whether one is to be
-// made after it instead.
-__attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcome, bool sandboxed,
-                                          const ConfigPeek& peek) {
-    void* const memory = sys::mapAnonymous(sizeof(Workspace));
-    if (memory == nullptr) {
-        if (peek.fd >= 0) {
-            sys::close(peek.fd);
-        }
-        countLostRecord(static_cast<uint32_t>(sys::getpid()));
-        return false;
+// The workspace with the options in effect: those the peek parsed, or the file read in full
+// now (the defaults without one); null when there is no memory for it.
+Workspace* loadWorkspace(ConfigPeek& peek, TextArea& texts, Held& held) {
+    Workspace* const w = peek.read ? peek.workspace : claimWorkspace();
+    if (w == nullptr) {
+        held.letGo(peek.fd);
+        return nullptr;
     }
-    auto* const w = static_cast<Workspace*>(memory);
-    TextArea texts(w->texts, sizeof w->texts);
-    bool later = false;
+    texts = TextArea(w->texts, sizeof w->texts);
+    if (peek.read) {
+        texts.keep(peekTextSize - 1);
+        return w;
+    }
+    w->known = Known{nullptr, 0, false, false};
     if (peek.fd >= 0) {
         texts.keep(loadOptionsFrom(peek.fd, peek.size, texts.next(), w->options));
-        sys::close(peek.fd);
+        held.letGo(peek.fd);
     } else {
         setDefaults(w->options);
     }
+    return w;
+}
+
+// The record path from the workspace to its release. Before the call, the record is written
+// only when the call is expected to run the program; the result says whether one is to be
+// made after it instead.
+__attribute__((noinline)) bool recordPath(const ExecEvent& event, Outcome outcome, bool sandboxed,
+                                          ConfigPeek& peek, Held& held) {
+    TextArea texts(nullptr, 0);
+    Workspace* const w = loadWorkspace(peek, texts, held);
+    if (w == nullptr) {
+        countLostRecord(static_cast<uint32_t>(sys::getpid()));
+        return false;
+    }
+    bool later = false;
     const bool wanted = !(sandboxed && w->options.sandboxed == Sandboxed::Skip) &&
                         w->options.destination != Destination::None;
     unsigned pending = peek.pending & rulesOf(w->options);
-    if (wanted && !leftOutHere(texts, w->options, event, nullptr, pending)) {
+    RuleCheck check{w->options, event, held, w->known};
+    if (wanted && !leftOutHere(texts, check, nullptr, pending)) {
         const When when = settle(*w, texts, event, outcome);
         later = when == When::Later;
-        if (when == When::Now && !leftOutHere(texts, w->options, event, w->search.found, pending)) {
-            deliver(*w, texts, event, outcome.error, outcome.child);
+        if (when == When::Now && !leftOutHere(texts, check, w->search.found, pending)) {
+            w->known = check.known;
+            deliver(*w, texts, event, outcome, held);
         }
     }
-    sys::unmap(memory, sizeof(Workspace));
+    releaseWorkspace(w);
     return later;
 }
 
@@ -458,7 +467,7 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style) {
     const bool json = style.format == Format::Json;
     const SyslogHeader* const header = style.header;
-    Writer w(buffer, capacity, json ? jsonWriterReserve : writerReserve);
+    Writer w(buffer, capacity, json ? jsonWriterReserve : writerReserve, style.pieces);
     if (header != nullptr) {
         putSyslogHeader(w, *header, facts);
     }
@@ -522,36 +531,37 @@ bool nothingToRun(int error) {
 namespace {
 
 // The record path from its first system call to its last.
-__attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcome outcome) {
+__attribute__((always_inline)) inline bool record(const ExecEvent& event, Outcome outcome,
+                                                  Held& held) {
     // First, before anything else a filter could forbid: a process under a seccomp filter
     // makes this one call and no other unless the library is built to record it.
     const bool sandboxed = sys::seccompMode() == sys::seccompFilterMode;
     if (sandboxed && builtInSandboxed == Sandboxed::Skip) {
         return false;
     }
-    const ConfigPeek peek = peekConfig(sandboxed, event);
+    ConfigPeek peek = peekConfig(sandboxed, event, held);
     if (peek.off) {
         return false;
     }
-    return recordPath(event, outcome, sandboxed, peek);
+    return recordPath(event, outcome, sandboxed, peek, held);
 }
 
 } // namespace
 
-bool recordBeforeExec(const ExecEvent& event) {
-    return record(event, Outcome{Stage::Before, 0, -1});
+bool recordBeforeExec(const ExecEvent& event, Held& held) {
+    return record(event, Outcome{Stage::Before, 0, -1}, held);
 }
 
-void recordRefusedExec(const ExecEvent& event, int error) {
+void recordRefusedExec(const ExecEvent& event, int error, Held& held) {
     // An exec call that returned ran nothing, whatever errno it left.
     if (error != 0 && !nothingToRun(error)) {
-        record(event, Outcome{Stage::After, error, -1});
+        record(event, Outcome{Stage::After, error, -1}, held);
     }
 }
 
-void recordSpawn(const ExecEvent& event, int error, int64_t child) {
+void recordSpawn(const ExecEvent& event, int error, int64_t child, Held& held) {
     if (error == 0 || !nothingToRun(error)) {
-        record(event, Outcome{Stage::After, error, error == 0 ? child : -1});
+        record(event, Outcome{Stage::After, error, error == 0 ? child : -1}, held);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "libombrex/held.h"
 #include "libombrex/options.h"
 
 namespace ombrex {
@@ -77,13 +78,17 @@ struct SyslogHeader {
     const char* tag;
 };
 
+struct Pieces;
+
 // How a record is laid out.
 struct RecordStyle {
     const SyslogHeader* header; // null: a line of a file
     Format format;
+    Pieces* pieces; // null: the whole record in the buffer; else in these pieces (writer.h)
 };
 
-// Formats the record into buffer and returns its length (never more than capacity).
+// Formats the record into buffer (and pieces) and returns its length (never more than
+// capacity).
 size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
                     const ProcessFacts& facts, const RecordStyle& style);
 
@@ -92,20 +97,23 @@ size_t formatRecord(char* buffer, size_t capacity, const ExecEvent& event,
 // pending signals are left as they were. A record that cannot be delivered is
 // counted, and the next one that this process delivers says how many were lost.
 //
+// Each lets go of its descriptors into `held` (held.h), which the entry point closes once the
+// call has returned, and once more after a record made after the call.
+//
 // Before an exec-family call: writes the record now when the call is expected to start the
 // program, since a call that does never returns. Returns true when it is not expected to:
 // the call is then made first, and recordRefusedExec() writes the record if it failed.
-bool recordBeforeExec(const ExecEvent& event);
+bool recordBeforeExec(const ExecEvent& event, Held& held);
 
 // After an exec-family call that returned with `error`: the record of a refused execution, or
 // none when there was nothing to run (a missing file, ENOENT or ENOTDIR; a descriptor that is
 // none, EBADF; memory that cannot be read, EFAULT; a PATH search that found nothing, whatever
 // error it left, 0 included).
-void recordRefusedExec(const ExecEvent& event, int error);
+void recordRefusedExec(const ExecEvent& event, int error, Held& held);
 
 // After posix_spawn or posix_spawnp returned `error`, with `child` the new process when it
 // is 0. No record for a failed call when there was nothing to run, as above.
-void recordSpawn(const ExecEvent& event, int error, int64_t child);
+void recordSpawn(const ExecEvent& event, int error, int64_t child, Held& held);
 
 // Whether a call that failed with `error` had nothing to run, and so leaves no record.
 bool nothingToRun(int error);

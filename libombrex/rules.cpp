@@ -97,7 +97,7 @@ __attribute__((always_inline)) inline bool nextValue(const char*& cursor, const 
     return length > 0;
 }
 
-bool listHasId(const char* list, ListKind kind, uint32_t id) {
+__attribute__((always_inline)) inline bool listHasId(const char* list, ListKind kind, uint32_t id) {
     const char* value = nullptr;
     size_t length = 0;
     while (nextValue(list, value, length)) {
@@ -122,22 +122,30 @@ bool listHasPath(const char* list, const char* path) {
 
 enum class Verdict { Match, NoMatch, Undecided };
 
-// The target of the symbolic link at `link` against the list. A link that cannot be read
-// leaves nothing to compare, and the execution is recorded; one longer than the room is
-// undecided.
-Verdict linkVerdict(const char* link, const char* list, PathRoom room) {
+// What the target of a symbolic link came to against a list, and its length when it was read
+// whole (else -1).
+struct LinkRead {
+    Verdict verdict;
+    long length;
+};
+
+// The target of the symbolic link at `link` against the list, read into the room. A link that
+// cannot be read leaves nothing to compare, and the execution is recorded; one longer than
+// the room is undecided.
+__attribute__((always_inline)) inline LinkRead linkVerdict(const char* link, const char* list,
+                                                           PathRoom room) {
     if (room.capacity == 0) {
-        return Verdict::Undecided;
+        return LinkRead{Verdict::Undecided, -1};
     }
-    const long length = sys::readlink(link, room.text, room.capacity);
-    if (sys::failed(length)) {
-        return Verdict::NoMatch;
+    const long got = sys::readlink(link, room.text, room.capacity);
+    if (sys::failed(got)) {
+        return LinkRead{Verdict::NoMatch, -1};
     }
-    if (static_cast<size_t>(length) >= room.capacity) {
-        return Verdict::Undecided;
+    if (static_cast<size_t>(got) >= room.capacity) {
+        return LinkRead{Verdict::Undecided, -1};
     }
-    room.text[length] = 0;
-    return listHasPath(list, room.text) ? Verdict::Match : Verdict::NoMatch;
+    room.text[got] = 0;
+    return LinkRead{listHasPath(list, room.text) ? Verdict::Match : Verdict::NoMatch, got};
 }
 
 bool hasSlash(const char* text) {
@@ -152,14 +160,18 @@ bool hasSlash(const char* text) {
 // The file that the call runs, as the kernel shows it once every symbolic link is followed:
 // what the descriptor refers to, or the path (the file a PATH search found) opened for its
 // name alone, which neither reads the file nor blocks on a FIFO.
-Verdict programVerdict(const Options& options, const ExecEvent& event, const char* found,
-                       PathRoom room) {
-    if (room.capacity == 0) {
+//
+// The descriptor's name under /proc takes the end of the room, not a buffer on the stack.
+Verdict programVerdict(const RuleCheck& check, const char* found, PathRoom room) {
+    if (room.capacity <= sizeof(DescriptorPath)) {
         return Verdict::Undecided;
     }
-    DescriptorPath link;
+    room.capacity -= sizeof(DescriptorPath);
+    auto& link = *reinterpret_cast<DescriptorPath*>(room.text + room.capacity);
+    const ExecEvent& event = check.event;
+    const char* const list = check.options.skipProgram;
     if (event.fd >= 0 && (event.file == nullptr || event.file[0] == 0)) {
-        return linkVerdict(descriptorPath(link, event.fd), options.skipProgram, room);
+        return linkVerdict(descriptorPath(link, event.fd), list, room).verdict;
     }
     const char* path = event.file;
     int dirfd = event.dirfd;
@@ -176,12 +188,12 @@ Verdict programVerdict(const Options& options, const ExecEvent& event, const cha
     if (path == nullptr || path[0] == 0) {
         return Verdict::NoMatch;
     }
-    const int fd = sys::openAt(dirfd, path, flags);
+    const int fd = check.held.open([&] { return sys::openAt(dirfd, path, flags); });
     if (sys::failed(fd)) {
         return Verdict::NoMatch;
     }
-    const Verdict verdict = linkVerdict(descriptorPath(link, fd), options.skipProgram, room);
-    sys::close(fd);
+    const Verdict verdict = linkVerdict(descriptorPath(link, fd), list, room).verdict;
+    check.held.letGo(fd);
     return verdict;
 }
 
@@ -193,13 +205,10 @@ bool settle(Verdict verdict, unsigned kind, unsigned& pending) {
     return verdict == Verdict::Match;
 }
 
-// A frame of its own, beside the chain of the rules on paths rather than on top of it: the
-// stack bound adds up the frames of every chain.
-__attribute__((noinline)) Verdict realUserVerdict(const char* list) {
+Verdict realUserVerdict(const char* list) {
     uint32_t real = 0;
-    uint32_t effective = 0;
-    uint32_t saved = 0;
-    if (sys::failed(sys::getresuid(&real, &effective, &saved))) {
+    uint32_t others = 0; // the effective and the saved id, not wanted: one word for both
+    if (sys::failed(sys::getresuid(&real, &others, &others))) {
         return Verdict::NoMatch;
     }
     return listHasId(list, ListKind::Uids, real) ? Verdict::Match : Verdict::NoMatch;
@@ -236,23 +245,49 @@ unsigned rulesOf(const Options& options) {
            (options.skipProgram[0] != 0 ? programRules : 0);
 }
 
-bool leftOut(const Options& options, const ExecEvent& event, const char* found, PathRoom room,
-             unsigned& pending) {
-    if ((pending & uidRules) != 0 && settle(realUserVerdict(options.skipUid), uidRules, pending)) {
+namespace {
+
+// The login uid, read once for the rule and the record.
+Verdict loginUserVerdict(RuleCheck& check) {
+    Known& known = check.known;
+    if (!known.auid) {
+        known.auidValue = loginUid(check.held);
+        known.auid = true;
+    }
+    return listHasId(check.options.skipAuid, ListKind::Auids, known.auidValue) ? Verdict::Match
+                                                                               : Verdict::NoMatch;
+}
+
+// The calling program's file, read once for the rule and the record; the room that follows
+// it is what is left for the program's.
+Verdict callerVerdict(RuleCheck& check, PathRoom& room) {
+    const LinkRead caller = linkVerdict("/proc/self/exe", check.options.skipExe, room);
+    if (caller.verdict == Verdict::NoMatch) {
+        check.known.exe = true;
+        check.known.exeText = caller.length >= 0 ? room.text : nullptr;
+        if (caller.length >= 0) {
+            const auto used = static_cast<size_t>(caller.length) + 1;
+            room = PathRoom{room.text + used, room.capacity - used};
+        }
+    }
+    return caller.verdict;
+}
+
+} // namespace
+
+bool leftOut(RuleCheck& check, const char* found, PathRoom room, unsigned& pending) {
+    if ((pending & uidRules) != 0 &&
+        settle(realUserVerdict(check.options.skipUid), uidRules, pending)) {
         return true;
     }
-    if ((pending & auidRules) != 0 &&
-        settle(listHasId(options.skipAuid, ListKind::Auids, loginUid()) ? Verdict::Match
-                                                                        : Verdict::NoMatch,
-               auidRules, pending)) {
+    if ((pending & auidRules) != 0 && settle(loginUserVerdict(check), auidRules, pending)) {
         return true;
     }
-    if ((pending & exeRules) != 0 &&
-        settle(linkVerdict("/proc/self/exe", options.skipExe, room), exeRules, pending)) {
+    if ((pending & exeRules) != 0 && settle(callerVerdict(check, room), exeRules, pending)) {
         return true;
     }
     return (pending & programRules) != 0 &&
-           settle(programVerdict(options, event, found, room), programRules, pending);
+           settle(programVerdict(check, found, room), programRules, pending);
 }
 
 } // namespace ombrex

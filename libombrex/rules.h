@@ -12,6 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "libombrex/held.h"
 #include "libombrex/options.h"
 #include "libombrex/record.h"
 
@@ -44,14 +45,30 @@ struct PathRoom {
     size_t capacity;
 };
 
+// What the rules read that the record shows too, so that the record need not read it again.
+struct Known {
+    const char* exeText; // null when it could not be read
+    uint32_t auidValue;
+    bool auid; // auidValue was read
+    bool exe;  // the calling program's file was read into exeText
+};
+
+// What the rules are checked against, and what they read.
+struct RuleCheck {
+    const Options& options;
+    const ExecEvent& event;
+    Held& held;
+    Known known;
+};
+
 // Checks the rules of the kinds in `pending` that can be decided now, reading only what they
 // need, and takes each kind that does not match out of `pending`; true as soon as one
 // matches, and the execution is then left out. A kind stays pending when its path does not
 // fit the room (none at all: the rules on paths wait), or when the program is a name that
 // only a PATH search will find: `found` is what the search settled on ("" for nothing), or
-// null before the search.
-bool leftOut(const Options& options, const ExecEvent& event, const char* found, PathRoom room,
-             unsigned& pending);
+// null before the search. The calling program's file, once read, stays at the start of the
+// room, and the rule on the program uses what follows it.
+bool leftOut(RuleCheck& check, const char* found, PathRoom room, unsigned& pending);
 
 } // namespace ombrex
 

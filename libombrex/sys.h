@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <time.h>
 
 #if !defined(__x86_64__) && !defined(__aarch64__)
@@ -109,8 +110,10 @@ inline long pread(int fd, void* buffer, size_t count, long offset) {
     return invoke(SYS_pread64, fd, buffer, count, offset);
 }
 
-inline long write(int fd, const void* buffer, size_t count) {
-    return invoke(SYS_write, fd, buffer, count);
+// The pieces one after another, in one write: as whole as write(2) for a file opened with
+// O_APPEND.
+inline long writev(int fd, const struct iovec* pieces, unsigned count) {
+    return invoke(SYS_writev, fd, pieces, count);
 }
 
 inline long pwrite(int fd, const void* buffer, size_t count, long offset) {
@@ -158,9 +161,12 @@ inline long connect(int fd, const struct sockaddr* address, socklen_t addressLen
     return invoke(SYS_connect, fd, address, addressLength);
 }
 
-// send(2) on a connected socket, made as the C library makes it.
-inline long send(int fd, const void* buffer, size_t count, int flags) {
-    return invoke(SYS_sendto, fd, buffer, count, flags, static_cast<void*>(nullptr), 0);
+// One datagram of the pieces, on a connected socket.
+inline long sendPieces(int fd, const struct iovec* pieces, unsigned count, int flags) {
+    struct msghdr message = {};
+    message.msg_iov = const_cast<struct iovec*>(pieces);
+    message.msg_iovlen = count;
+    return invoke(SYS_sendmsg, fd, &message, flags);
 }
 
 struct PollEntry {

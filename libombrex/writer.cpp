@@ -67,16 +67,26 @@ bool needsUnicodeEscape(uint32_t cp) {
 
 } // namespace
 
-Writer::Writer(char* buffer, size_t capacity, size_t reserve)
-    : buffer_(buffer), capacity_(capacity), limit_(capacity > reserve ? capacity - reserve : 0),
-      length_(0), full_(false) {}
+Writer::Writer(char* buffer, size_t capacity, size_t reserve, Pieces* pieces)
+    : buffer_(buffer), pieces_(pieces), capacity_(static_cast<uint32_t>(capacity)),
+      limit_(static_cast<uint32_t>(capacity > reserve ? capacity - reserve : 0)), length_(0),
+      used_(0), built_(0), full_(false) {
+    if (pieces_ != nullptr) {
+        pieces_->count = 0;
+    }
+}
+
+void Writer::append(const char* bytes, size_t count) {
+    copyBytes(buffer_ + used_, bytes, count);
+    used_ += static_cast<uint32_t>(count);
+    length_ += static_cast<uint32_t>(count);
+}
 
 bool Writer::put(const char* bytes, size_t count) {
     if (!room(count)) {
         return false;
     }
-    copyBytes(buffer_ + length_, bytes, count);
-    length_ += count;
+    append(bytes, count);
     return true;
 }
 
@@ -94,8 +104,9 @@ bool Writer::putUnsigned(uint64_t value, unsigned minDigits) {
     if (!room(count)) {
         return false;
     }
-    putDigits(buffer_ + length_, count, value);
-    length_ += count;
+    putDigits(buffer_ + used_, count, value);
+    used_ += static_cast<uint32_t>(count);
+    length_ += static_cast<uint32_t>(count);
     return true;
 }
 
@@ -107,10 +118,11 @@ bool Writer::putSigned(int64_t value) {
         return false;
     }
     if (sign != 0) {
-        buffer_[length_] = '-';
+        buffer_[used_] = '-';
     }
-    putDigits(buffer_ + length_ + sign, count, digits);
-    length_ += sign + count;
+    putDigits(buffer_ + used_ + sign, count, digits);
+    used_ += static_cast<uint32_t>(sign + count);
+    length_ += static_cast<uint32_t>(sign + count);
     return true;
 }
 
@@ -139,6 +151,25 @@ size_t byteEscape(unsigned char c, char (&unit)[16]) {
     unit[2] = hexDigits[c >> 4];
     unit[3] = hexDigits[c & 0xF];
     return 4;
+}
+
+// How many bytes from s on are whole characters that are written as they are: no quote,
+// backslash or control character, valid UTF-8 and none of the code points escaped below.
+size_t plainRun(const unsigned char* s) {
+    const unsigned char* p = s;
+    for (;;) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            ++p;
+            continue;
+        }
+        uint32_t cp = 0;
+        const size_t length = c >= 0x80 ? sequenceLength(p, cp) : 0;
+        if (length == 0 || needsUnicodeEscape(cp)) {
+            return static_cast<size_t>(p - s);
+        }
+        p += length;
+    }
 }
 
 // The escaped form of the character that starts at s (at most 6 bytes, in unit); sets
@@ -179,7 +210,7 @@ size_t escapeUnit(const unsigned char* s, char (&unit)[16], size_t& consumed) {
 } // namespace
 
 bool Writer::room(size_t count) {
-    if (full_ || length_ > limit_ || count > limit_ - length_) {
+    if (full_ || length_ > limit_ || count > size_t{limit_} - length_) {
         full_ = true;
     }
     return !full_;
@@ -200,6 +231,16 @@ void Writer::putQuoted(const char* lead, const char* name, const char* tail, con
     put('"');
     const unsigned char* s = reinterpret_cast<const unsigned char*>(value != nullptr ? value : "");
     while (*s != 0) {
+        // What needs no escape goes whole (JSON adds nothing to it either), the rest unit by
+        // unit: an escape is never cut in half.
+        const size_t run = plainRun(s);
+        if (run > 0) {
+            if (!putRun(reinterpret_cast<const char*>(s), run)) {
+                break;
+            }
+            s += run;
+            continue;
+        }
         char unit[16];
         size_t consumed = 1;
         size_t unitLength = escapeUnit(s, unit, consumed);
@@ -217,14 +258,42 @@ void Writer::putQuoted(const char* lead, const char* name, const char* tail, con
     }
 }
 
+__attribute__((always_inline)) inline bool Writer::putRun(const char* run, size_t count) {
+    const size_t left = !full_ && length_ <= limit_ ? size_t{limit_} - length_ : 0;
+    size_t fits = count <= left ? count : left;
+    // Cut between two characters: never before a continuation byte.
+    while (fits > 0 && fits < count && (static_cast<unsigned char>(run[fits]) & 0xC0) == 0x80) {
+        --fits;
+    }
+    // A piece of its own needs room for it, for the bytes before it and for the last ones.
+    if (pieces_ != nullptr && fits >= shortestPiece && pieces_->count + 3 <= pieces_->capacity) {
+        closePiece();
+        pieces_->iov[pieces_->count++] = iovec{const_cast<char*>(run), fits};
+        length_ += static_cast<uint32_t>(fits);
+    } else {
+        append(run, fits);
+    }
+    if (fits < count) {
+        full_ = true;
+        return false;
+    }
+    return true;
+}
+
+void Writer::closePiece() {
+    if (used_ > built_) {
+        pieces_->iov[pieces_->count++] = iovec{buffer_ + built_, used_ - built_};
+        built_ = used_;
+    }
+}
+
 void Writer::putReserved(const char* bytes, size_t count) {
     // The reserve was sized for everything that goes here; the check only guards against a
     // capacity too small to hold even that.
-    if (count > capacity_ - length_) {
+    if (length_ > capacity_ || count > size_t{capacity_} - length_) {
         return;
     }
-    copyBytes(buffer_ + length_, bytes, count);
-    length_ += count;
+    append(bytes, count);
 }
 
 void Writer::finish(bool lineEnd) {
@@ -236,6 +305,9 @@ void Writer::finish(const char* marker, const char* end) {
         putReserved(marker, textLength(marker));
     }
     putReserved(end, textLength(end));
+    if (pieces_ != nullptr) {
+        closePiece();
+    }
 }
 
 } // namespace ombrex

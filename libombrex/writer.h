@@ -8,6 +8,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/uio.h>
 
 namespace ombrex {
 
@@ -19,9 +20,25 @@ inline constexpr char jsonTruncationMarker[] = ",\"truncated\":true";
 inline constexpr size_t writerReserve = 1 + sizeof truncationMarker - 1 + 1;
 inline constexpr size_t jsonWriterReserve = 1 + sizeof jsonTruncationMarker - 1 + 1 + 1;
 
+// The pieces of a text whose longer values are not copied: the bytes that the writer built,
+// and between them values of the caller's that need no escape, where they lie in memory. The
+// whole text is the pieces one after another, for writev(2) or sendmsg(2).
+struct Pieces {
+    struct iovec* iov;
+    unsigned capacity; // at least 1
+    unsigned count;
+};
+
+// A value (or the part of it that needs no escape) at least this long is a piece of its own
+// rather than a copy: the pieces cost the kernel a little, the copy a page of its own for a
+// long record and every byte of it.
+inline constexpr size_t shortestPiece = 32;
+
 class Writer {
   public:
-    Writer(char* buffer, size_t capacity, size_t reserve = writerReserve);
+    // Without `pieces`, the text is the buffer's first size() bytes; with them, the pieces,
+    // which finish() completes.
+    Writer(char* buffer, size_t capacity, size_t reserve = writerReserve, Pieces* pieces = nullptr);
 
     // False (and the writer is full from then on) when the bytes do not fit.
     bool put(const char* bytes, size_t count);
@@ -57,17 +74,29 @@ class Writer {
     bool full() const {
         return full_;
     }
+    // The length of the whole text, pieces included.
     size_t size() const {
         return length_;
     }
 
   private:
     void putReserved(const char* bytes, size_t count);
+    // Appends bytes to the buffer that were checked to fit.
+    void append(const char* bytes, size_t count);
+    // The longest start of the run (whole characters that need no escape) that fits; false
+    // when that is not all of it, and the writer is full from then on.
+    bool putRun(const char* run, size_t count);
+    // The bytes built since the last piece, as a piece.
+    void closePiece();
 
+    // Sizes in 32 bits: a record is at most a few KiB, and the writer stands on the stack.
     char* buffer_;
-    size_t capacity_;
-    size_t limit_;
-    size_t length_;
+    Pieces* pieces_;
+    uint32_t capacity_;
+    uint32_t limit_;
+    uint32_t length_; // of the whole text
+    uint32_t used_;   // of the buffer
+    uint32_t built_;  // where the bytes built since the last piece start
     bool full_;
 };
 

@@ -66,6 +66,13 @@ for entry in execve execl fexecve; do
 done
 expect_eq "$(wc -l <"$log")" 0 "records of the executions left out"
 use_config "$scratch/file.ini"
+# A record made before an exec leaves its descriptors to the exec; one that fails (a file the
+# kernel cannot load, which the library expects to run) returns with none of them open.
+printf 'no program\n' >"$scratch/noformat"
+chmod 0755 "$scratch/noformat"
+: >"$log"
+side_by_side "descriptors after a recorded exec that failed" "$probe" fds-after "$scratch/noformat"
+expect_eq "$(grep -c "^call=execv .*file=\"$scratch/noformat\"" "$log")" 1 "records of the failed exec"
 side_by_side "vfork child leaves no mapping" "$probe" vfork-maps
 side_by_side "vfork child leaves no mapping, refused" "$probe" vfork-maps /
 

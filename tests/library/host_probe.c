@@ -30,6 +30,9 @@
  *   host_probe many-arguments            execl with 70,000 arguments of this program
  *   host_probe count ARGS...             prints its argument count
  *   host_probe fds                       prints its open descriptors
+ *   host_probe fds-after FILE            execv of FILE (one the kernel refuses after its
+ *                                        record, such as a file it cannot load), then its
+ *                                        error and its open descriptors
  *
  * The probe touches no memory outside its own: stacks are mappings with a painted zone
  * below them, and the zone is checked afterwards.
@@ -691,6 +694,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && strcmp(argv[1], "fds") == 0) {
+        return listDescriptors();
+    }
+    if (argc == 3 && strcmp(argv[1], "fds-after") == 0) {
+        char* const args[] = {argv[2], NULL};
+        errno = 0;
+        execv(argv[2], args);
+        printf("execv: %s\n", errorName(errno));
         return listDescriptors();
     }
     fprintf(stderr, "usage: see the comment at the top of host_probe.c\n");

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <vector>
 
 #include "libombrex/error_names.h"
@@ -42,13 +43,30 @@ ombrex::ExecEvent event(const char* call, const char* file, char* const* argv, i
     return ombrex::ExecEvent{call, file, argv, fd, -100, 0, ombrex::Search::None, false};
 }
 
+// The record in one buffer. Every test checks on the way that the record path's form, in
+// pieces that leave the longer values where they are, has the very same bytes: with room for
+// many pieces, and with room for few.
 std::string format(const ombrex::ExecEvent& e, const ombrex::ProcessFacts& f,
                    const ombrex::SyslogHeader* header = nullptr,
                    ombrex::Format form = ombrex::Format::Kv) {
     std::vector<char> buffer(ombrex::recordCapacity);
-    const size_t length =
-        ombrex::formatRecord(buffer.data(), buffer.size(), e, f, ombrex::RecordStyle{header, form});
-    return std::string(buffer.data(), length);
+    const size_t length = ombrex::formatRecord(buffer.data(), buffer.size(), e, f,
+                                               ombrex::RecordStyle{header, form, nullptr});
+    const std::string whole(buffer.data(), length);
+    for (const unsigned capacity : {32u, 4u}) {
+        std::vector<char> built(ombrex::recordCapacity);
+        std::vector<iovec> iov(capacity);
+        ombrex::Pieces pieces{iov.data(), capacity, 0};
+        const size_t total = ombrex::formatRecord(built.data(), built.size(), e, f,
+                                                  ombrex::RecordStyle{header, form, &pieces});
+        std::string joined;
+        for (unsigned i = 0; i < pieces.count; ++i) {
+            joined.append(static_cast<const char*>(iov[i].iov_base), iov[i].iov_len);
+        }
+        EXPECT_EQ(total, joined.size());
+        EXPECT_EQ(joined, whole) << "in at most " << capacity << " pieces";
+    }
+    return whole;
 }
 
 char* const lsArguments[] = {const_cast<char*>("ls"), const_cast<char*>("-l"), nullptr};
@@ -325,6 +343,34 @@ TEST(Record, FileLine) {
               "pid=4242 ppid=1 auid=1000 ses=7 "
               "uid=1000 euid=0 gid=100 egid=101 tty=pts/3 cwd=\"/home/user\" "
               "exe=\"/usr/bin/sudo\" file=\"/bin/ls\" argc=2 arg0=\"ls\" arg1=\"-l\"\n");
+}
+
+// A long value that needs no escape is not copied: the record path hands it to the kernel
+// where the program keeps it, as a piece of its own; one with an escape is built whole.
+TEST(Record, LongPlainValuesStayWhereTheyAre) {
+    std::string plain(100, 'a');
+    std::string quoted = std::string(50, 'b') + "\"" + std::string(50, 'c');
+    char* const argv[] = {const_cast<char*>("tool"), plain.data(), quoted.data(), nullptr};
+    const ombrex::ProcessFacts f = facts();
+    std::vector<char> built(ombrex::recordCapacity);
+    iovec iov[32];
+    ombrex::Pieces pieces{iov, 32, 0};
+    ombrex::formatRecord(built.data(), built.size(), event("execve", "/bin/tool", argv), f,
+                         ombrex::RecordStyle{nullptr, ombrex::Format::Kv, &pieces});
+    std::vector<const void*> outside;
+    for (unsigned i = 0; i < pieces.count; ++i) {
+        const char* base = static_cast<const char*>(iov[i].iov_base);
+        if (base < built.data() || base >= built.data() + built.size()) {
+            outside.push_back(iov[i].iov_base);
+            EXPECT_GE(iov[i].iov_len, ombrex::shortestPiece);
+        }
+    }
+    // The plain argument, and the other's parts before and after its quote; the escape is
+    // built.
+    EXPECT_EQ(outside, (std::vector<const void*>{plain.data(), quoted.data(), quoted.data() + 51}));
+    const std::string expected =
+        " arg2=\"" + std::string(50, 'b') + "\\\"" + std::string(50, 'c') + "\"";
+    EXPECT_NE(format(event("execve", "/bin/tool", argv), f).find(expected), std::string::npos);
 }
 
 TEST(Record, JsonLine) {

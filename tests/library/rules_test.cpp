@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "libombrex/facts.h"
 #include "libombrex/pattern.h"
 
 namespace {
@@ -215,11 +216,20 @@ class Verdicts : public ::testing::Test {
         return ombrex::ExecEvent{"execve", file, nullptr, -1, AT_FDCWD, 0, search, false};
     }
     // Whether the rules leave the event out, and which kinds they left pending.
+    // What the rules read is kept in `known`, the calling program's file in `text`.
     bool leftOut(const ombrex::ExecEvent& e, const char* found, size_t room, unsigned& pending) {
-        std::vector<char> text(room + 1);
+        text.assign(room + 1, 0);
         pending = ombrex::rulesOf(options);
-        return ombrex::leftOut(options, e, found, ombrex::PathRoom{text.data(), room}, pending);
+        ombrex::Held held;
+        ombrex::RuleCheck check{options, e, held, ombrex::Known{nullptr, 0, false, false}};
+        const bool out =
+            ombrex::leftOut(check, found, ombrex::PathRoom{text.data(), room}, pending);
+        known = check.known;
+        held.closeAll();
+        return out;
     }
+    std::vector<char> text;
+    ombrex::Known known{};
     std::string dir;
     std::string program;
     std::string exe;
@@ -253,6 +263,21 @@ TEST_F(Verdicts, TheCallingProgram) {
     options.skipExe = "/nowhere/*";
     EXPECT_FALSE(leftOut(event("/x", ombrex::Search::None), nullptr, PATH_MAX, pending));
     EXPECT_EQ(pending, 0u);
+    // Read once: the record takes the file that the rule read.
+    ASSERT_TRUE(known.exe);
+    ASSERT_NE(known.exeText, nullptr);
+    EXPECT_EQ(std::string(known.exeText), exe);
+    EXPECT_FALSE(known.auid);
+}
+
+TEST_F(Verdicts, TheLoginUidIsReadOnce) {
+    unsigned pending = 0;
+    options.skipAuid = "4294967294"; // no login uid that a test runs under
+    EXPECT_FALSE(leftOut(event("/x", ombrex::Search::None), nullptr, 0, pending));
+    ASSERT_TRUE(known.auid);
+    ombrex::Held held;
+    EXPECT_EQ(known.auidValue, ombrex::loginUid(held));
+    held.closeAll();
 }
 
 TEST_F(Verdicts, TheProgramItsLinksAndItsSearch) {

@@ -28,8 +28,8 @@ one=$(wc -c <"$log")
 
 # Room for one record and a half: the first record fits when the writer looks, and only half
 # of it once the second writer's record came first.
-strace -f -qq -o "$scratch/trace" -e trace=write,lseek,pwrite64 -e signal=none \
-    -e inject=write:delay_enter=3s -e inject=lseek:delay_enter=3s \
+strace -f -qq -o "$scratch/trace" -e trace=writev,lseek,pwrite64 -e signal=none \
+    -e inject=writev:delay_enter=3s -e inject=lseek:delay_enter=3s \
     env LD_PRELOAD="$OMBREX_LIBRARY" "$HOST_PROBE" fsize $((one + one / 2)) 0 "$log" \
     >"$scratch/out" &
 writer=$!
@@ -52,7 +52,7 @@ piece=${lines[1]:-x}
 first=$((${#lines[0]} + 1))
 expect_eq "$((first + ${#piece} + 1 + ${#lines[2]} + 1))" "$(wc -c <"$log")" "bytes of the log"
 # What the kernel wrote of the cut record is what was blanked out, in its place.
-short=$(sed -n 's/^[0-9]* *write([0-9]*, "call=.*) = \([0-9]*\) (DELAYED)$/\1/p' "$scratch/trace")
+short=$(sed -n 's/^[0-9]* *writev([0-9]*, \[{iov_base="call=.*) = \([0-9]*\) (DELAYED)$/\1/p' "$scratch/trace")
 expect_eq "$short" "$((${#piece} + 1))" "bytes of the short write"
 grep -q "pwrite64(.*, $short, $first) = $short" "$scratch/trace" ||
     fail "no repair where the piece is:"$'\n'"$(cat "$scratch/trace")"
