@@ -173,16 +173,16 @@ void applyOption(Options& options, Option option, char* value) {
         choose(options.sandboxed, sandboxedWords, value);
         break;
     case Option::SkipProgram:
-        options.skipProgram = keepValidValues(value, ListKind::Paths);
+        options.skipProgram = value; // checked once the whole file is read
         break;
     case Option::SkipExe:
-        options.skipExe = keepValidValues(value, ListKind::Paths);
+        options.skipExe = value; // checked once the whole file is read
         break;
     case Option::SkipUid:
-        options.skipUid = keepValidValues(value, ListKind::Uids);
+        options.skipUid = value; // checked once the whole file is read
         break;
     case Option::SkipAuid:
-        options.skipAuid = keepValidValues(value, ListKind::Auids);
+        options.skipAuid = value; // checked once the whole file is read
         break;
     }
 }
@@ -215,7 +215,11 @@ void setDefaults(Options& options) {
     options.skipAuid = "";
 }
 
-void parseOptions(char* text, size_t length, Options& options) {
+namespace {
+
+// Out of line, apart from keepValidLists: the scan for line ends keeps more values alive than
+// a frame on the deepest chain of the stack has room for.
+__attribute__((noinline)) void readLines(char* text, size_t length, Options& options) {
     char* const end = text + length;
     bool inSection = false;
     char* line = text;
@@ -253,6 +257,30 @@ void parseOptions(char* text, size_t length, Options& options) {
         }
         line = next;
     }
+}
+
+// A list as its last line gave it, without the values the library cannot read. Only a list
+// from the text is checked: the defaults are empty, and the text is the caller's to change.
+void keepValidList(const char*& list, ListKind kind) {
+    if (list[0] != 0) {
+        list = keepValidValues(const_cast<char*>(list), kind);
+    }
+}
+
+// Out of line, away from the scan's frame: the check of a value lies on the deepest chain of
+// the stack.
+__attribute__((noinline)) void keepValidLists(Options& options) {
+    keepValidList(options.skipProgram, ListKind::Paths);
+    keepValidList(options.skipExe, ListKind::Paths);
+    keepValidList(options.skipUid, ListKind::Uids);
+    keepValidList(options.skipAuid, ListKind::Auids);
+}
+
+} // namespace
+
+void parseOptions(char* text, size_t length, Options& options) {
+    readLines(text, length, options);
+    keepValidLists(options);
 }
 
 const char* configPath() {

@@ -1,10 +1,13 @@
-// The bounded writer: escaping of one quoted value, and cutting records that do not fit.
+// The bounded writer: escaping of one quoted value, and cutting records that do not fit; and
+// the word-at-a-time byte search of the library's text scans.
 #include "libombrex/writer.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+#include "libombrex/bytes.h"
 
 namespace {
 
@@ -186,6 +189,38 @@ TEST(Writer, NumbersOfEveryLength) {
             ombrex::Writer s(buffer, sizeof buffer, 0);
             s.putSigned(negative);
             EXPECT_EQ(std::string(buffer, s.size()), std::to_string(negative));
+        }
+    }
+}
+
+// The byte search reads a word at a time: every start and end within a few words, at every
+// alignment, with the byte sought at each place, absent, and repeated, against a plain search.
+// A byte that differs from the one sought by one bit, or by the carry of the test, stands
+// beside it.
+TEST(Bytes, FindByteAgreesWithAPlainSearchAtEveryAlignment) {
+    char text[40];
+    for (const char sought : {'\n', '\0', '=', '\x80'}) {
+        for (size_t place = 0; place <= sizeof text; ++place) {
+            for (size_t i = 0; i < sizeof text; ++i) {
+                text[i] = static_cast<char>(i % 3 == 0 ? sought ^ 1 : sought + 1);
+            }
+            if (place < sizeof text) {
+                text[place] = sought;
+                if (place + 5 < sizeof text) {
+                    text[place + 5] = sought;
+                }
+            }
+            for (size_t begin = 0; begin <= sizeof text; ++begin) {
+                for (size_t end = begin; end <= sizeof text; ++end) {
+                    char* expected = nullptr;
+                    for (size_t i = begin; i < end && expected == nullptr; ++i) {
+                        expected = text[i] == sought ? text + i : nullptr;
+                    }
+                    ASSERT_EQ(ombrex::findByte(text + begin, text + end, sought), expected)
+                        << "byte " << int{sought} << " at " << place << " in [" << begin << ", "
+                        << end << ")";
+                }
+            }
         }
     }
 }
