@@ -172,17 +172,18 @@ void applyOption(Options& options, Option option, char* value) {
     case Option::Sandboxed:
         choose(options.sandboxed, sandboxedWords, value);
         break;
+    // The lists as written: keepValidLists checks the one each option ends with.
     case Option::SkipProgram:
-        options.skipProgram = value; // checked once the whole file is read
+        options.skipProgram = value;
         break;
     case Option::SkipExe:
-        options.skipExe = value; // checked once the whole file is read
+        options.skipExe = value;
         break;
     case Option::SkipUid:
-        options.skipUid = value; // checked once the whole file is read
+        options.skipUid = value;
         break;
     case Option::SkipAuid:
-        options.skipAuid = value; // checked once the whole file is read
+        options.skipAuid = value;
         break;
     }
 }
